@@ -1,0 +1,53 @@
+# The two commands of the README: `make run` and `make test`.
+
+BUILD      ?= build
+BUILD_ASAN ?= build-asan
+JOBS       ?= 2
+ARGS       ?=
+
+BUILD_PKGS = cmake make g++ libx11-dev libxext-dev
+TEST_PKGS  = $(BUILD_PKGS) googletest libgtest-dev libbenchmark-dev xvfb xauth xdotool x11-apps x11-utils imagemagick
+RUN_PKGS   = $(BUILD_PKGS) xvfb x11-apps imagemagick
+
+.PHONY: all run test bench build build-asan deps-build deps-test install clean
+
+all: build
+
+deps-build:
+	@scripts/ensure-packages $(BUILD_PKGS)
+
+deps-test:
+	@scripts/ensure-packages $(TEST_PKGS)
+
+build: deps-build
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS)
+
+build-asan: deps-test
+	cmake -S . -B $(BUILD_ASAN) -DCMAKE_BUILD_TYPE=Debug -DVORBLES_SANITIZE=ON -DVORBLES_BENCH=OFF
+	cmake --build $(BUILD_ASAN) -j $(JOBS)
+
+# With a display the window opens; without one the run is recorded on a
+# private virtual X server.
+run:
+	@if [ -n "$$DISPLAY" ]; then \
+	    $(MAKE) --no-print-directory build && ./$(BUILD)/vorbles $(ARGS); \
+	else \
+	    scripts/ensure-packages $(RUN_PKGS) && $(MAKE) --no-print-directory build && \
+	    scripts/record --out $(BUILD)/vorbles-run -- $(ARGS); \
+	fi
+
+test: deps-test
+	$(MAKE) --no-print-directory build
+	$(MAKE) --no-print-directory build-asan
+	cd $(BUILD) && ctest -j $(JOBS) --output-on-failure
+	cd $(BUILD_ASAN) && ctest -j $(JOBS) --output-on-failure
+
+bench: build
+	scripts/bench $(BUILD)
+
+install: build
+	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
+
+clean:
+	rm -rf $(BUILD) $(BUILD_ASAN)

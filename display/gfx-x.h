@@ -1,0 +1,49 @@
+// The display context and every operation that talks to the X server.
+#pragma once
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#ifdef VORBLES_SHM
+#include <X11/extensions/XShm.h>
+#endif
+
+struct gfx {
+    Display *display;
+    int width;
+    int height;
+    XVisualInfo vinfo;
+    int use_root;
+    Window window;
+    GC gc;
+    int alt_renderer;
+    XImage *image;
+    unsigned char *buffer;
+    unsigned long cmap[256];
+    long base_color;
+    int default_width;
+    int default_height;
+    int x_offset;
+    int y_offset;
+    Atom wm_delete;  // WM_DELETE_WINDOW of the own window, None in root-window mode
+#ifdef VORBLES_SHM
+    XShmSegmentInfo shminfo;  // last, so every other field lies alike in both programs
+#endif
+};
+
+// Set-up, key polling and teardown.
+int gfx_SetupGfx(gfx *g);
+Bool WaitForNotify(Display *d, XEvent *e, XPointer arg);
+int constrain_res(int *w, int wmin, int wmax, int wrep, int *h, int hmin, int hmax, int hrep);
+int gfx_getkey(gfx *g);
+// Discards the own window's unread pointer, button and structure events and
+// reports 1 when the window manager asked to close the window, else 0.
+int gfx_close_requested(gfx *g);
+void gfx_cleanup(gfx *g);
+
+// Image transport: one implementation per program.
+int gfx_setup_ximage(gfx *g);
+void gfx_display_image(gfx *g);
+void gfx_release_image(gfx *g);
+
+// Colour table.
+void gfx_create_cmap(gfx *g);

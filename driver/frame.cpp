@@ -1,0 +1,24 @@
+#include "driver/frame.h"
+
+void paint_particles(const psys *ps, gfx *g, unsigned char brightness) {
+    const double wspan = g->width - 3;
+    const double hspan = g->height - 3;
+    const int width = g->width;
+    unsigned char *buffer = g->buffer;
+    const particle *p = ps->particles;
+    for (int i = 0, n = ps->count; i < n; ++i) {
+        // Positions lie in [0, 1]: columns 1..w-2 and rows 2..h-1.
+        const int column = static_cast<int>(wspan * p[i].x + 1.0);
+        const int row = static_cast<int>(hspan * p[i].y + 2.0);
+        unsigned char &cell = buffer[row * width + column];
+        const unsigned sum = cell + brightness;
+        cell = static_cast<unsigned char>(sum > 255 ? 255 : sum);
+    }
+}
+
+int frame_sleep_us(int64_t elapsed_us) {
+    // Formed in single precision as the frame pacing always has; exact for
+    // every elapsed time within one period.
+    const float left = static_cast<float>(FRAME_PERIOD_US) - static_cast<float>(elapsed_us);
+    return left > 0 ? static_cast<int>(left) : 0;
+}

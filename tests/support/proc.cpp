@@ -1,0 +1,131 @@
+#include "support/proc.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace {
+
+std::string temp_path(const char *tag) {
+    std::string tmpl = std::string("/tmp/vorbles-test-") + tag + "-XXXXXX";
+    int fd = mkstemp(tmpl.data());
+    if (fd < 0) throw std::runtime_error("mkstemp failed");
+    close(fd);
+    return tmpl;
+}
+
+std::string slurp(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+}  // namespace
+
+void sleep_s(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
+
+Process::Process(const std::vector<std::string> &argv, const std::vector<EnvChange> &env)
+    : out_path_(temp_path("out")), err_path_(temp_path("err")) {
+    pid_ = fork();
+    if (pid_ < 0) throw std::runtime_error("fork failed");
+    if (pid_ == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        int in = open("/dev/null", O_RDONLY);
+        int out = open(out_path_.c_str(), O_WRONLY | O_TRUNC);
+        int err = open(err_path_.c_str(), O_WRONLY | O_TRUNC);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        for (const auto &[name, value] : env) {
+            if (value)
+                setenv(name.c_str(), value->c_str(), 1);
+            else
+                unsetenv(name.c_str());
+        }
+        std::vector<char *> args;
+        for (const auto &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+}
+
+Process::~Process() {
+    if (!reaped_ && pid_ > 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    unlink(out_path_.c_str());
+    unlink(err_path_.c_str());
+}
+
+bool Process::running() {
+    if (reaped_) return false;
+    pid_t r = waitpid(pid_, &wstatus_, WNOHANG);
+    if (r == pid_) reaped_ = true;
+    return !reaped_;
+}
+
+void Process::signal(int sig) {
+    if (!reaped_) kill(pid_, sig);
+}
+
+std::string Process::out() const { return slurp(out_path_); }
+std::string Process::err() const { return slurp(err_path_); }
+
+bool Process::wait_for(const std::string &text, double timeout_s, bool in_stderr) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_s);
+    for (;;) {
+        if ((in_stderr ? err() : out()).find(text) != std::string::npos) return true;
+        if (!running()) return (in_stderr ? err() : out()).find(text) != std::string::npos;
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        sleep_s(0.02);
+    }
+}
+
+RunResult Process::wait(double timeout_s) {
+    RunResult r;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_s);
+    while (running()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            r.timed_out = true;
+            kill(pid_, SIGKILL);
+            waitpid(pid_, &wstatus_, 0);
+            reaped_ = true;
+            break;
+        }
+        sleep_s(0.01);
+    }
+    if (WIFEXITED(wstatus_)) r.status = WEXITSTATUS(wstatus_);
+    if (WIFSIGNALED(wstatus_)) r.signal = WTERMSIG(wstatus_);
+    r.out = out();
+    r.err = err();
+    return r;
+}
+
+RunResult run_program(const std::vector<std::string> &argv, const std::vector<EnvChange> &env, double timeout_s) {
+    Process p(argv, env);
+    return p.wait(timeout_s);
+}
+
+std::string shell(const std::string &command) {
+    std::string result;
+    FILE *f = popen(command.c_str(), "r");
+    if (!f) return result;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0) result.append(buf, n);
+    pclose(f);
+    return result;
+}

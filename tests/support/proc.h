@@ -1,0 +1,54 @@
+// Runs a program with arguments and environment changes, and returns its exit
+// status, standard output and standard error separately.
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+// One change to the environment: a value to set, or nullopt to unset.
+using EnvChange = std::pair<std::string, std::optional<std::string>>;
+
+struct RunResult {
+    int status = -1;         // exit status, or -1 when ended by a signal
+    int signal = 0;          // the signal that ended it, or 0
+    bool timed_out = false;  // killed because it ran past its time limit
+    std::string out;
+    std::string err;
+};
+
+class Process {
+public:
+    Process(const std::vector<std::string> &argv, const std::vector<EnvChange> &env = {});
+    ~Process();  // kills a program that still runs
+    Process(const Process &) = delete;
+    Process &operator=(const Process &) = delete;
+
+    pid_t pid() const { return pid_; }
+    bool running();
+    void signal(int sig);
+    std::string out() const;  // what it has written so far
+    std::string err() const;
+    // Waits until the text appears in its standard output (or error); false on timeout or exit.
+    bool wait_for(const std::string &text, double timeout_s, bool in_stderr = false);
+    // Waits for the end; past the limit the program is killed and timed_out is set.
+    RunResult wait(double timeout_s);
+
+private:
+    pid_t pid_ = -1;
+    bool reaped_ = false;
+    int wstatus_ = 0;
+    std::string out_path_, err_path_;
+};
+
+RunResult run_program(const std::vector<std::string> &argv, const std::vector<EnvChange> &env = {},
+                      double timeout_s = 60);
+
+// Runs a shell command line and returns its standard output (empty on failure).
+std::string shell(const std::string &command);
+
+// Seconds as a double, for polling loops.
+void sleep_s(double seconds);
