@@ -1,0 +1,119 @@
+// The picture itself: a root-window run of each program, read back from the
+// server, equals the frames the library computes in this process.
+#include <gtest/gtest.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+
+#include "model.h"
+#include "support/proc.h"
+#include "support/xvfb.h"
+#include "xwd.h"
+
+namespace {
+
+struct Server {
+    explicit Server(std::vector<std::string> args) : xvfb(std::move(args)) {
+        dpy = XOpenDisplay(xvfb.display().c_str());
+        // The program draws on the root window with a visual of the root's depth.
+        const int screen = DefaultScreen(dpy);
+        XMatchVisualInfo(dpy, screen, DefaultDepth(dpy, screen), TrueColor, &vinfo);
+    }
+    ~Server() { XCloseDisplay(dpy); }
+    Xvfb xvfb;
+    Display *dpy = nullptr;
+    XVisualInfo vinfo{};
+};
+
+// A small bitmap: a diagonal and a filled block.
+std::string write_bitmap() {
+    static const std::string path = [] {
+        std::string p = std::string(VORBLES_BINARY_DIR) + "/e2e-picture.xbm";
+        std::ofstream f(p);
+        f << "#define t_width 12\n#define t_height 6\nstatic unsigned char t_bits[] = {\n"
+             "0x01, 0x00, 0x02, 0x00, 0x04, 0x0c, 0x08, 0x0c, 0x10, 0x00, 0xff, 0x0f};\n";
+        return p;
+    }();
+    return path;
+}
+
+class Picture : public ::testing::Test {
+protected:
+    // Runs the program on the root window and compares the centred region with
+    // the model; without -R the start-up parity picks the renderer, so either
+    // of the 32-bit renderers' pictures is accepted then.
+    void check(Server &s, const char *program, const RunOptions &o, bool force_alt) {
+        std::vector<std::string> argv = {program, "-r"};
+        if (force_alt) argv.push_back("-R");
+        for (auto &a : o.args()) argv.push_back(a);
+        RunResult r = run_program(argv, {{"DISPLAY", s.xvfb.display()}}, 120);
+        ASSERT_EQ(r.status, 1) << r.err;
+        ASSERT_FALSE(r.timed_out);
+
+        XwdPicture root = xwd_capture(s.xvfb.display());
+        const int xoff = (root.width - o.width) / 2, yoff = (root.height - o.height) / 2;
+        const uint32_t mask = root.depth >= 32 ? 0xffffffffu : (1u << root.depth) - 1;
+        std::vector<uint32_t> shown;
+        for (int y = 0; y < o.height; ++y)
+            for (int x = 0; x < o.width; ++x) shown.push_back(root.at(x + xoff, y + yoff) & mask);
+
+        const auto normal = model_picture(s.dpy, s.vinfo, o, 0);
+        const auto alt = model_picture(s.dpy, s.vinfo, o, 1);
+        ASSERT_EQ(normal.size(), shown.size());
+        size_t lit = 0;
+        for (uint32_t p : shown) lit += p != 0;
+        EXPECT_GT(lit, shown.size() / 50) << "the picture should show trails";
+        if (force_alt)
+            EXPECT_TRUE(shown == alt) << program << ": picture differs from the model";
+        else
+            EXPECT_TRUE(shown == normal || shown == alt) << program << ": picture differs from both renderers' models";
+    }
+};
+
+TEST_F(Picture, Depth24MatchesTheModel) {
+    Server s(xvfb_depth24());
+    ASSERT_EQ(s.vinfo.depth, 24);
+    RunOptions plain;
+    plain.frames = 20;
+    plain.count = 4000;
+    for (const char *program : {VORBLES_BIN, VORBLES_PLAIN_BIN}) {
+        SCOPED_TRACE(program);
+        check(s, program, plain, false);
+        check(s, program, plain, true);
+    }
+
+    RunOptions modes;  // random force-mode changes, another colour and brightness
+    modes.frames = 31;
+    modes.count = 3001;
+    modes.mode_period = 4;
+    modes.brightness = 90;
+    modes.base_color = 0xffaa66;
+    modes.width = 257;
+    modes.height = 123;
+    check(s, VORBLES_BIN, modes, false);
+
+    RunOptions bitmap;  // fixed particles with their companions
+    bitmap.frames = 25;
+    bitmap.image_path = write_bitmap();
+    bitmap.brightness = 255;
+    check(s, VORBLES_PLAIN_BIN, bitmap, true);
+}
+
+TEST_F(Picture, Depth16MatchesTheModel) {
+    Server s(xvfb_depth16());
+    ASSERT_EQ(s.vinfo.depth, 16);
+    RunOptions o;
+    o.frames = 18;
+    o.count = 5000;
+    o.mode_period = 7;
+    o.base_color = 0x33ff99;
+    for (const char *program : {VORBLES_BIN, VORBLES_PLAIN_BIN}) {
+        SCOPED_TRACE(program);
+        check(s, program, o, false);
+    }
+}
+
+}  // namespace
