@@ -1,1 +1,295 @@
-// (being written)
+// The connection, visual, drawable and graphics context; key polling, the
+// colour table and teardown. The image transport is in transport-*.cpp.
+#include "display/gfx-x.h"
+
+#include <X11/Xatom.h>
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+// Sizes outside this range fall back to a default.
+static const int MIN_RES = 16;
+static const int MAX_RES = 4096;
+
+static const long OWN_WINDOW_EVENTS = KeyPressMask | ButtonPressMask | PointerMotionMask | StructureNotifyMask;
+
+static int out_of_range(int v) { return v < MIN_RES || v > MAX_RES; }
+
+// Set by the temporary handler of window_exists when the server refuses the id.
+static int window_lookup_failed;
+
+static int note_window_error(Display *, XErrorEvent *) {
+    window_lookup_failed = 1;
+    return 0;
+}
+
+// Reads the attributes of a window whose id came from outside; an id the
+// server does not know gives 0 instead of Xlib's fatal default handler.
+static int window_exists(Display *d, Window w, XWindowAttributes *attr) {
+    XSync(d, False);
+    window_lookup_failed = 0;
+    XErrorHandler old = XSetErrorHandler(note_window_error);
+    Status ok = XGetWindowAttributes(d, w, attr);
+    XSync(d, False);
+    XSetErrorHandler(old);
+    return ok && !window_lookup_failed;
+}
+
+// The window a screen saver hands us in XSCREENSAVER_WINDOW (decimal or
+// 0x-hexadecimal); None when the variable is unset or does not name a window.
+static Window screensaver_window(Display *d, XWindowAttributes *attr) {
+    const char *text = getenv("XSCREENSAVER_WINDOW");
+    if (!text || !*text) return None;
+    int base = 10;
+    if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text += 2;
+    }
+    // strtoul would accept a sign and leading blanks; a window id has neither.
+    for (const char *c = text; *c; ++c)
+        if (base == 10 ? (*c < '0' || *c > '9') : !strchr("0123456789abcdefABCDEF", *c)) return None;
+    if (!*text) return None;
+    errno = 0;
+    unsigned long id = strtoul(text, nullptr, base);
+    if (errno || id == 0 || id > 0x1fffffffUL) return None;  // X ids use the low 29 bits
+    if (!window_exists(d, static_cast<Window>(id), attr)) return None;
+    return static_cast<Window>(id);
+}
+
+// A TrueColor visual for drawing into an existing window: its own visual when
+// that is TrueColor, else any TrueColor visual of its depth. The image must
+// have the drawable's depth or the server refuses every put.
+static int match_window_visual(Display *d, const XWindowAttributes *attr, XVisualInfo *vinfo) {
+    XVisualInfo want;
+    want.visualid = XVisualIDFromVisual(attr->visual);
+    int n = 0;
+    XVisualInfo *found = XGetVisualInfo(d, VisualIDMask, &want, &n);
+    int ok = 0;
+    if (found && n > 0 && found[0].c_class == TrueColor) {
+        *vinfo = found[0];
+        ok = 1;
+    }
+    if (found) XFree(found);
+    if (ok) return 1;
+    return XMatchVisualInfo(d, XScreenNumberOfScreen(attr->screen), attr->depth, TrueColor, vinfo) != 0;
+}
+
+// The fallback height on a screen: its height cut to a multiple of 256, less
+// 256. Screens (or screen-saver windows) under 272 lines would get no lines at
+// all from that; they use their whole height, at least the minimum size.
+static int root_fallback_height(int screen_height) {
+    int h = (screen_height & ~0xff) - 256;
+    if (h >= MIN_RES) return h;
+    return screen_height < MIN_RES ? MIN_RES : screen_height;
+}
+
+static int root_fallback_width(int screen_width) { return screen_width < MIN_RES ? MIN_RES : screen_width; }
+
+// Root-window mode: the root window, or the screen saver's window, centred.
+static int setup_root(gfx *g) {
+    Display *d = g->display;
+    int screen = DefaultScreen(d);
+    XWindowAttributes attr;
+    Window target = screensaver_window(d, &attr);
+    if (target == None) {
+        target = RootWindow(d, screen);
+        XGetWindowAttributes(d, target, &attr);
+    }
+    if (!match_window_visual(d, &attr, &g->vinfo)) {
+        fprintf(stderr, "Unable to get a suitable visual\n");
+        fprintf(stderr, "A 32,24,16 or 8 bit TrueColor display is required.\n");
+        return 0;
+    }
+    g->window = target;
+    g->wm_delete = None;
+    // The screen's default GC only suits drawables of the root's depth; a
+    // screen saver's window gets a GC of its own.
+    if (target == RootWindow(d, g->vinfo.screen))
+        g->gc = DefaultGC(d, screen);
+    else
+        g->gc = XCreateGC(d, target, 0, nullptr);
+    if (out_of_range(g->width)) g->width = root_fallback_width(attr.width);
+    if (out_of_range(g->height)) g->height = root_fallback_height(attr.height);
+    g->y_offset = (attr.height - g->height) / 2;
+    g->x_offset = (attr.width - g->width) / 2;
+    return 1;
+}
+
+// Own-window mode: a top-level window titled "vorbles", mapped before we return.
+static int setup_own_window(gfx *g) {
+    Display *d = g->display;
+    Window root = RootWindow(d, g->vinfo.screen);
+    XSetWindowAttributes attrs;
+    attrs.background_pixel = BlackPixel(d, g->vinfo.screen);
+    attrs.border_pixel = BlackPixel(d, g->vinfo.screen);
+    attrs.backing_store = NotUseful;
+    attrs.save_under = False;
+    attrs.event_mask = OWN_WINDOW_EVENTS;
+    attrs.colormap = XCreateColormap(d, root, g->vinfo.visual, AllocNone);
+    const unsigned long mask = CWBackPixel | CWBorderPixel | CWBackingStore | CWSaveUnder | CWEventMask | CWColormap;
+
+    if (out_of_range(g->width)) g->width = g->default_width;
+    if (out_of_range(g->height)) g->height = g->default_height;
+
+    g->window = XCreateWindow(d, root, 0, 0, g->width, g->height, 0, g->vinfo.depth, InputOutput, g->vinfo.visual,
+                              mask, &attrs);
+    if (!g->window) {
+        fprintf(stderr, "Unable to create window\n");
+        return 0;
+    }
+    // Let the window manager's close button end the run like the quit key.
+    g->wm_delete = XInternAtom(d, "WM_DELETE_WINDOW", False);
+    XSetWMProtocols(d, g->window, &g->wm_delete, 1);
+    if (!XMapWindow(d, g->window)) {
+        fprintf(stderr, "Unable to map windows\n");
+        return 0;
+    }
+    XSync(d, False);
+    XStoreName(d, g->window, "vorbles");
+    XEvent ev;
+    XIfEvent(d, &ev, WaitForNotify, reinterpret_cast<XPointer>(g->window));
+    g->gc = XCreateGC(d, g->window, 0, nullptr);
+    // The map event may have been queued before the title went out; make
+    // sure the server has it before the first frame.
+    XSync(d, False);
+    g->x_offset = 0;
+    g->y_offset = 0;
+    return 1;
+}
+
+// On a depth-32 visual the pixel bits outside the channels are alpha.
+static unsigned long alpha_bits(const XImage *image) {
+    if (image->depth != 32) return 0;
+    return ~(image->red_mask | image->green_mask | image->blue_mask) & 0xffffffffUL;
+}
+
+// Paints the whole image with colour-table entry 0, so that the pixels the
+// renderer never writes are opaque on a visual with alpha.
+static void fill_with_black(gfx *g) {
+    XImage *im = g->image;
+    for (int x = 0; x < im->width; ++x) XPutPixel(im, x, 0, g->cmap[0]);
+    for (int y = 1; y < im->height; ++y)
+        memcpy(im->data + static_cast<size_t>(y) * im->bytes_per_line, im->data, im->bytes_per_line);
+}
+
+// Undoes a set-up that failed half-way: closing the connection also ends
+// the own window and its colormap.
+static int setup_failed(gfx *g) {
+    if (g->gc && g->window != RootWindow(g->display, g->vinfo.screen)) XFreeGC(g->display, g->gc);
+    g->gc = nullptr;
+    XCloseDisplay(g->display);
+    g->display = nullptr;
+    return 0;
+}
+
+int gfx_SetupGfx(gfx *g) {
+    const char *name = getenv("DISPLAY");
+    g->display = XOpenDisplay(name);
+    if (!g->display) {
+        fprintf(stderr, "Unable to open display %s\n", name ? name : "(null)");
+        return 0;
+    }
+    g->gc = nullptr;
+    g->image = nullptr;
+    if (g->use_root) {
+        if (!setup_root(g)) return setup_failed(g);
+    } else {
+        static const int depths[] = {32, 24, 16, 8};
+        int found = 0;
+        for (int depth : depths)
+            if ((found = XMatchVisualInfo(g->display, DefaultScreen(g->display), depth, TrueColor, &g->vinfo))) break;
+        if (!found) {
+            fprintf(stderr, "Unable to get a suitable visual\n");
+            fprintf(stderr, "A 32,24,16 or 8 bit TrueColor display is required.\n");
+            return setup_failed(g);
+        }
+        g->window = RootWindow(g->display, g->vinfo.screen);
+        if (!setup_own_window(g)) return setup_failed(g);
+    }
+    if (!gfx_setup_ximage(g)) return setup_failed(g);
+    gfx_create_cmap(g);
+    if (alpha_bits(g->image)) fill_with_black(g);
+    return 1;
+}
+
+Bool WaitForNotify(Display *, XEvent *e, XPointer arg) {
+    return e->type == MapNotify && e->xmap.window == reinterpret_cast<Window>(arg);
+}
+
+int constrain_res(int *w, int wmin, int wmax, int wrep, int *h, int hmin, int hmax, int hrep) {
+    int changed = 0;
+    if (*w < wmin || *w > wmax) {
+        *w = wrep;
+        changed = 1;
+    }
+    if (*h < hmin || *h > hmax) {
+        *h = hrep;
+        changed = 1;
+    }
+    return changed;
+}
+
+int gfx_getkey(gfx *g) {
+    XEvent ev;
+    if (!XCheckWindowEvent(g->display, g->window, KeyPressMask, &ev)) return 0;
+    char c;
+    if (XLookupString(&ev.xkey, &c, 1, nullptr, nullptr) < 1) return 0;
+    return static_cast<signed char>(c);
+}
+
+static Bool not_a_key_press(Display *, XEvent *e, XPointer) { return e->type != KeyPress; }
+
+int gfx_close_requested(gfx *g) {
+    // Everything but key presses is read here and dropped, so that pointer
+    // and structure events cannot pile up in the queue; key presses stay for
+    // gfx_getkey.
+    int requested = 0;
+    XEvent ev;
+    while (XCheckIfEvent(g->display, &ev, not_a_key_press, nullptr)) {
+        if (ev.type == MappingNotify) {
+            XRefreshKeyboardMapping(&ev.xmapping);
+        } else if (ev.type == ClientMessage && g->wm_delete != None && ev.xclient.window == g->window &&
+                   ev.xclient.format == 32 && static_cast<Atom>(ev.xclient.data.l[0]) == g->wm_delete &&
+                   ev.xclient.message_type == XInternAtom(g->display, "WM_PROTOCOLS", False)) {
+            requested = 1;
+        }
+    }
+    return requested;
+}
+
+void gfx_cleanup(gfx *g) {
+    gfx_release_image(g);
+    if (g->window != RootWindow(g->display, g->vinfo.screen)) XFreeGC(g->display, g->gc);
+    XCloseDisplay(g->display);
+    g->display = nullptr;
+}
+
+void gfx_create_cmap(gfx *g) {
+    const unsigned long masks[3] = {g->image->red_mask, g->image->green_mask, g->image->blue_mask};
+    double exponent[3], max[3];
+    int shift[3];
+    for (int c = 0; c < 3; ++c) {
+        const int b = static_cast<int>((g->base_color >> (16 - 8 * c)) & 0xff);
+        exponent[c] = (1.0 - b / 255.0) * 10.0 + 1.0;
+        const uint32_t m = static_cast<uint32_t>(masks[c]);
+        shift[c] = m ? __builtin_ctz(m) : -1;  // -1: the channel has no bits
+        max[c] = m ? static_cast<double>(static_cast<int>(m >> shift[c])) : 0.0;
+    }
+    const uint32_t alpha = static_cast<uint32_t>(alpha_bits(g->image));
+    for (int i = 0; i < 256; ++i) {
+        const double t = i / 255.0;
+        uint32_t pixel = alpha;
+        for (int c = 0; c < 3; ++c) {
+            if (shift[c] < 0) continue;
+            const int v = static_cast<int>(pow(t, exponent[c]) * max[c]);
+            pixel |= static_cast<uint32_t>(v) << shift[c];
+        }
+        // Entries are 32-bit pixels widened with their sign.
+        g->cmap[i] = static_cast<unsigned long>(static_cast<long>(static_cast<int32_t>(pixel)));
+    }
+}

@@ -1,1 +1,36 @@
-// (being written)
+// Plain transport (vorbles-plain): the image's pixels live in our own memory
+// and every frame travels in an ordinary PutImage request.
+#include <cstdio>
+#include <cstdlib>
+
+#include "display/gfx-x.h"
+
+int gfx_setup_ximage(gfx *g) {
+    g->image = XCreateImage(g->display, g->vinfo.visual, g->vinfo.depth, ZPixmap, 0, nullptr, g->width, g->height, 32,
+                            0);
+    if (!g->image) return 0;
+    g->image->data = static_cast<char *>(calloc(g->image->height, g->image->bytes_per_line));
+    if (!g->image->data) {
+        XDestroyImage(g->image);
+        g->image = nullptr;
+        return 0;
+    }
+    g->buffer = static_cast<unsigned char *>(calloc(1, static_cast<size_t>(g->width) * static_cast<size_t>(g->height)));
+    if (!g->buffer) {
+        XDestroyImage(g->image);  // frees the pixels too
+        g->image = nullptr;
+        return 0;
+    }
+    return 1;
+}
+
+void gfx_display_image(gfx *g) {
+    XPutImage(g->display, g->window, g->gc, g->image, 0, 0, g->x_offset, g->y_offset, g->width, g->height);
+    XSync(g->display, False);
+}
+
+void gfx_release_image(gfx *g) {
+    printf("Not cleaning up anything... ! Yikes!\n");
+    XDestroyImage(g->image);
+    g->image = nullptr;
+}
