@@ -67,6 +67,8 @@ struct Session {
     void cleanup() {
         if (ok) gfx_cleanup(&g);
         ok = 0;
+        free(g.buffer);  // the program leaves it to process exit
+        g.buffer = nullptr;
     }
     ~Session() { cleanup(); }
 };
