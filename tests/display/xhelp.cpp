@@ -103,6 +103,18 @@ std::set<int> shm_segments() {
     return ids;
 }
 
+std::string ipcs_line(int id) {
+    std::istringstream lines(shell("ipcs -m"));
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream words(line);
+        std::string key;
+        int found;
+        if (words >> key >> found && found == id) return line;
+    }
+    return "";
+}
+
 int printed_shm_id(const std::string &err) {
     const std::string tag = "Created Shared memory segment ID: ";
     auto at = err.find(tag);

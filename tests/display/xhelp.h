@@ -32,6 +32,9 @@ std::set<Window> windows_titled(Display *d, const std::string &title);
 // The ids of the shared-memory segments that `ipcs -m` lists.
 std::set<int> shm_segments();
 
+// The line `ipcs -m` shows for the segment, or "" when there is none.
+std::string ipcs_line(int id);
+
 // The id printed in "Created Shared memory segment ID: %d", or -1.
 int printed_shm_id(const std::string &err);
 
