@@ -2,10 +2,8 @@
 // colour table and teardown. The image transport is in transport-*.cpp.
 #include "display/gfx-x.h"
 
-#include <X11/Xatom.h>
-
+#include <cctype>
 #include <cerrno>
-#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -51,8 +49,10 @@ static Window screensaver_window(Display *d, XWindowAttributes *attr) {
         text += 2;
     }
     // strtoul would accept a sign and leading blanks; a window id has neither.
-    for (const char *c = text; *c; ++c)
-        if (base == 10 ? (*c < '0' || *c > '9') : !strchr("0123456789abcdefABCDEF", *c)) return None;
+    for (const char *c = text; *c; ++c) {
+        const int ch = static_cast<unsigned char>(*c);
+        if (base == 10 ? !isdigit(ch) : !isxdigit(ch)) return None;
+    }
     if (!*text) return None;
     errno = 0;
     unsigned long id = strtoul(text, nullptr, base);
