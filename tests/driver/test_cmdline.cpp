@@ -71,7 +71,7 @@ TEST_P(CommandLine, BadLetterAndMissingArgumentGetDiagnosticThenUsage) {
 }
 
 TEST_P(CommandLine, UsageNamesTheProgramAsInvoked) {
-    RunResult r = run_program({"sh", "-c", "exec -a my-vorbles \"$0\" -h", prog()}, {}, 30);
+    RunResult r = run_program({"bash", "-c", "exec -a my-vorbles \"$0\" -h", prog()}, {}, 30);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, std::string("my-vorbles\n") + kUsageBody);
 }

@@ -199,7 +199,7 @@ TEST(Keys, ResetRefusesEachFixedParticle) {
     // Five set pixels.
     const std::string path = temp_file("five.xbm",
                                        "#define five_width 8\n#define five_height 2\n"
-                                       "static unsigned char five_bits[] = { 0x83, 0x14 };\n");
+                                       "static unsigned char five_bits[] = {\n   0x83, 0x14 };\n");
     Running run(VORBLES_PLAIN_BIN, {"-i", path, "-x", "160", "-y", "120"});
     ASSERT_TRUE(run.keys({"r", "h"}));
     EXPECT_TRUE(run.wait_count("KEYBOARD CONTOLS", 2));
