@@ -10,3 +10,21 @@ void psys_automovep_plain(psys *ps);
 // The fast per-frame step. Returns 1 when it has done the step, 0 when it does
 // not know the installed law (the caller then takes the literal step).
 int psys_automovep_fast(psys *ps);
+
+// The fast per-frame step that also paints every particle, at its place after
+// the step, into the width x height intensity buffer: brightness is added to
+// the byte under it, saturating at 255. Returns 0, having done nothing, when it
+// does not know the installed law; the caller then takes the literal step and
+// paints on its own.
+int psys_automovep_paint(psys *ps, unsigned char *buffer, int width, int height, unsigned char brightness);
+
+// The instruction sets the fast step is built for, narrowest first.
+enum class psys_simd { sse2, avx2, avx512 };
+
+// The widest of them this machine runs.
+psys_simd psys_simd_best();
+
+// The fast step with a chosen instruction set (capped at psys_simd_best()),
+// painting when buffer is not null. The other two call it with the widest.
+int psys_automovep_simd(psys *ps, unsigned char *buffer, int width, int height, unsigned char brightness,
+                        psys_simd isa);

@@ -1,0 +1,275 @@
+// The fast per-frame step against the literal one: particles, painted buffer
+// and the generators' state must come out the same to the bit, every frame.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "driver/frame.h"
+#include "particles/psys-fast.h"
+
+namespace {
+
+constexpr int WIDTH = 160, HEIGHT = 120;
+using edit_fn = std::function<void(psys &)>;
+using frame_fn = std::function<void(psys &, int)>;
+
+// The generator state shared by random() and rand(); each copy of the system
+// draws from its own. Tests put the library back on home_state when done.
+char home_state[256];
+struct generator {
+    char state[256];
+    void seed(unsigned s) { initstate(s, state, sizeof state); }
+    void use() { setstate(state); }
+};
+
+struct world {
+    psys ps{};
+    std::vector<particle> particles;
+    std::vector<unsigned char> buffer = std::vector<unsigned char>(WIDTH * HEIGHT);
+    generator gen;
+};
+
+// One started system, copied: `plain` takes the literal step, `fast` the fused one.
+struct twins {
+    world plain, fast;
+    psys_simd isa;
+
+    twins(psys_simd isa, int count, const edit_fn &setter, const edit_fn &edit = {}) : isa(isa) {
+        initstate(1, home_state, sizeof home_state);
+        psys ps;
+        psys_set_defaults(&ps);
+        ps.count = count;
+        EXPECT_EQ(psys_create_particles(&ps), 1);
+        setter(ps);
+        if (edit) edit(ps);
+        for (world *w : {&plain, &fast}) {
+            w->ps = ps;
+            w->particles.assign(ps.particles, ps.particles + ps.count);
+            w->ps.particles = w->particles.data();
+            w->gen.seed(7);
+        }
+        free(ps.particles);
+    }
+    ~twins() { setstate(home_state); }
+
+    // Steps both `frames` times, `before` applied to each (its generator active)
+    // ahead of every frame, and compares them after every frame and at the end.
+    testing::AssertionResult run(int frames, const frame_fn &before = {}) {
+        for (int f = 0; f < frames; ++f) {
+            const auto brightness = static_cast<unsigned char>(37 * f + 11);
+            for (world *w : {&plain, &fast}) {
+                for (size_t i = 0; i < w->buffer.size(); ++i) w->buffer[i] = static_cast<unsigned char>(i * 7 + f);
+                w->gen.use();
+                if (before) before(w->ps, f);
+            }
+            plain.gen.use();
+            gfx g{};
+            g.width = WIDTH;
+            g.height = HEIGHT;
+            g.buffer = plain.buffer.data();
+            psys_automovep_plain(&plain.ps);
+            paint_particles(&plain.ps, &g, brightness);
+            fast.gen.use();
+            if (!psys_automovep_simd(&fast.ps, fast.buffer.data(), WIDTH, HEIGHT, brightness, isa))
+                return testing::AssertionFailure() << "fast step refused the law";
+            if (auto r = same(f); !r) return r;
+        }
+        for (int j = 0; j < 6; ++j) {
+            plain.gen.use();
+            const long a = j % 2 ? random() : rand();
+            fast.gen.use();
+            const long b = j % 2 ? random() : rand();
+            if (a != b) return testing::AssertionFailure() << "generators differ after the run";
+        }
+        return testing::AssertionSuccess();
+    }
+
+    testing::AssertionResult same(int f) const {
+        if (plain.ps.count != fast.ps.count) return testing::AssertionFailure() << "counts differ";
+        for (int i = 0; i < plain.ps.count; ++i) {
+            const particle &a = plain.particles[i], &b = fast.particles[i];
+            const bool equal = !memcmp(&a.x, &b.x, sizeof a.x) && !memcmp(&a.y, &b.y, sizeof a.y) &&
+                               !memcmp(&a.vx, &b.vx, sizeof a.vx) && !memcmp(&a.vy, &b.vy, sizeof a.vy) &&
+                               a.life == b.life;
+            if (!equal)
+                return testing::AssertionFailure()
+                       << "frame " << f << ", particle " << i << ": plain (" << a.x << ", " << a.y << ", " << a.vx
+                       << ", " << a.vy << ", " << a.life << ") fast (" << b.x << ", " << b.y << ", " << b.vx << ", "
+                       << b.vy << ", " << b.life << ")";
+        }
+        if (plain.buffer != fast.buffer) return testing::AssertionFailure() << "frame " << f << ": buffers differ";
+        return testing::AssertionSuccess();
+    }
+};
+
+struct mode {
+    const char *name;
+    void (*set)(psys *);
+};
+const mode MODES[] = {{"gravitational", psys_set_gra},
+                      {"angular", psys_set_ang},
+                      {"other", psys_set_oth},
+                      {"spring", psys_set_spr},
+                      {"starfield", psys_set_stf}};
+
+edit_fn setter(const mode &m) {
+    return [&m](psys &ps) { m.set(&ps); };
+}
+
+// Every instruction set this machine runs, each a build of its own.
+std::vector<psys_simd> isas() {
+    std::vector<psys_simd> all;
+    for (psys_simd isa : {psys_simd::sse2, psys_simd::avx2, psys_simd::avx512})
+        if (isa <= psys_simd_best()) all.push_back(isa);
+    return all;
+}
+const char *name(psys_simd isa) { return isa == psys_simd::sse2 ? "sse2" : isa == psys_simd::avx2 ? "avx2" : "avx512"; }
+
+TEST(FastStep, EveryLawWithGravityOffAndOn) {
+    for (psys_simd isa : isas()) {
+        SCOPED_TRACE(name(isa));
+        for (const mode &m : MODES)
+            for (int gravity : {0, 1}) {
+                twins t(isa, 1000, setter(m), [gravity](psys &ps) { ps.gravity_on = gravity; });
+                EXPECT_TRUE(t.run(300)) << m.name << ", gravity " << gravity;
+            }
+    }
+}
+
+TEST(FastStep, CountsAroundTheBlockAndLaneSizes) {
+    for (psys_simd isa : isas()) {
+        SCOPED_TRACE(name(isa));
+        for (const mode &m : MODES)
+            for (int count : {1, 2, 3, 7, 8, 9, 255, 256, 257, 511, 513}) {
+                twins t(isa, count, setter(m));
+                EXPECT_TRUE(t.run(40)) << m.name << ", " << count << " particles";
+            }
+    }
+}
+
+TEST(FastStep, FixedParticlesOfABitmapLayout) {
+    for (psys_simd isa : isas()) {
+        SCOPED_TRACE(name(isa));
+        // As the bitmap layout lays them out: a fixed particle, then nine others.
+        const edit_fn layout = [](psys &ps) {
+            for (int i = 0; i < ps.count; i += 10)
+                psys_setparticle_at(&ps, &ps.particles[i], (i / 10 % 23) / 23.0, (i / 230) / 9.0);
+            ps.gravity_on = 1;
+        };
+        for (const mode &m : MODES) {
+            twins t(isa, 2003, setter(m), layout);
+            EXPECT_TRUE(t.run(200)) << m.name;
+        }
+    }
+}
+
+TEST(FastStep, RespawnsFewAndAllAtOnce) {
+    for (psys_simd isa : isas()) {
+        SCOPED_TRACE(name(isa));
+        for (const mode &m : MODES) {
+            twins t(isa, 600, setter(m), [](psys &ps) {
+                ps.life_span = 3;
+                ps.gravity_on = 1;
+                for (int i = 0; i < ps.count; ++i) ps.particles[i].life = i % 5;
+            });
+            EXPECT_TRUE(t.run(100)) << m.name;
+        }
+        // More respawns in one frame than the sweep keeps indices for.
+        twins t(isa, 20000, setter(MODES[3]), [](psys &ps) {
+            ps.life_span = 1;
+            ps.damping_on = 0;
+            ps.pull_on = 1;
+            for (int i = 0; i < ps.count; ++i) ps.particles[i].life = 0;
+        });
+        EXPECT_TRUE(t.run(6));
+    }
+}
+
+TEST(FastStep, StarfieldPutsParticlesBackBeforeAnyRespawn) {
+    for (psys_simd isa : isas()) {
+        SCOPED_TRACE(name(isa));
+        twins t(isa, 3000, setter(MODES[4]), [](psys &ps) {
+            ps.life_span = 40;
+            for (int i = 0; i < ps.count; i += 3) ps.particles[i].x = i % 2 ? 0.99995 : 0.00005;
+        });
+        ASSERT_TRUE(t.run(1));
+        EXPECT_NEAR(t.fast.particles[3].x, 0.4995, 0.005);  // re-placed in the first frame
+        EXPECT_TRUE(t.run(300));
+    }
+}
+
+TEST(FastStep, ModeSwitchesAndChangedControlValues) {
+    for (psys_simd isa : isas()) {
+        SCOPED_TRACE(name(isa));
+        twins t(isa, 1500, setter(MODES[3]), [](psys &ps) {
+            ps.damping_on = 0;
+            ps.pull_on = 1;
+            ps.life_span = 50;
+        });
+        EXPECT_TRUE(t.run(400, [](psys &ps, int f) {
+            psys_set_rnd(&ps);
+            if (f % 50 == 0) psys_toggle_gravity(&ps);
+            maxspeed.value = 10 + f % 49 * 10;
+            ang_frc.value = f % 3 ? 30 : 1.5;
+            oth_frc.value = f % 2 ? 0.35 : 3;
+            spr_frc.value = f % 4 ? -2e-06 : 1e-3;
+            spr_len.value = f % 5 ? 90 : 0.05;
+        }));
+        psys_reset_defaults(nullptr);
+    }
+}
+
+TEST(FastStep, DegenerateGeometry) {
+    // Coincident particles (spring reversal, infinite gravitational f), equal
+    // squares, zero offsets in one axis, b on a's line of motion, particles at
+    // rest, on the walls and corners, on the starfield's inner box, and one
+    // outside the square moving back in (a wall sets the sign, not negates).
+    static const double at[][4] = {
+        {0.5, 0.5, 0, 0},       {0.5, 0.5, 0.001, 0},       {0.25, 0.25, 0, 0.002}, {0.25, 0.75, 0, 0},
+        {0.3, 0.75, 0.002, 0},  {0.6, 0.75, 0, 0},          {0, 0, -1e-3, -1e-3},   {1, 1, 0, 0},
+        {1, 0, 0.003, 0},       {0, 1, 0, 0.003},           {0.2, 0.2, 0, 0},       {0.2, 0.2, 0, 0},
+        {0.9999, 0.0001, 0, 0}, {1.01, 1.01, -1e-3, -1e-3}, {0.5, 0.5, 0, 0}};
+    const edit_fn place = [](psys &ps) {
+        for (int i = 0; i < ps.count; ++i) {
+            particle &p = ps.particles[i];
+            p.x = at[i][0], p.y = at[i][1], p.vx = at[i][2], p.vy = at[i][3];
+        }
+    };
+    for (psys_simd isa : isas())
+        for (const mode &m : MODES) {
+            twins t(isa, 15, setter(m), place);
+            EXPECT_TRUE(t.run(20)) << m.name << ", " << name(isa);
+        }
+}
+
+TEST(FastStep, UnknownLawFallsBackToTheLiteralStep) {
+    twins t(psys_simd_best(), 500, [](psys &ps) { ps.force = psys_frc_sgra; });
+    const std::vector<particle> before = t.fast.particles;
+    const std::vector<unsigned char> blank = t.fast.buffer;
+    EXPECT_EQ(psys_automovep_fast(&t.fast.ps), 0);
+    EXPECT_EQ(psys_automovep_paint(&t.fast.ps, t.fast.buffer.data(), WIDTH, HEIGHT, 50), 0);
+    EXPECT_EQ(memcmp(before.data(), t.fast.particles.data(), before.size() * sizeof(particle)), 0);
+    EXPECT_EQ(t.fast.buffer, blank);
+
+    // The frame loop's call then takes the literal step and paints.
+    gfx g{};
+    g.width = WIDTH;
+    g.height = HEIGHT;
+    for (world *w : {&t.plain, &t.fast}) {
+        w->gen.use();
+        g.buffer = w->buffer.data();
+        if (w == &t.plain) {
+            psys_automovep_plain(&w->ps);
+            paint_particles(&w->ps, &g, 50);
+        } else {
+            move_and_paint_particles(&w->ps, &g, 50);
+        }
+    }
+    EXPECT_TRUE(t.same(0));
+}
+
+}  // namespace
