@@ -1,5 +1,7 @@
 #include "driver/frame.h"
 
+#include "particles/psys-fast.h"
+
 void paint_particles(const psys *ps, gfx *g, unsigned char brightness) {
     const double wspan = g->width - 3;
     const double hspan = g->height - 3;
@@ -14,6 +16,12 @@ void paint_particles(const psys *ps, gfx *g, unsigned char brightness) {
         const unsigned sum = cell + brightness;
         cell = static_cast<unsigned char>(sum > 255 ? 255 : sum);
     }
+}
+
+void move_and_paint_particles(psys *ps, gfx *g, unsigned char brightness) {
+    if (psys_automovep_paint(ps, g->buffer, g->width, g->height, brightness)) return;
+    psys_automovep_plain(ps);
+    paint_particles(ps, g, brightness);
 }
 
 int frame_sleep_us(int64_t elapsed_us) {

@@ -218,8 +218,7 @@ int main(int argc, char **argv) {
         const int64_t frame_start = monotonic_us();
         if (mode_period != 0 && frame % static_cast<uint32_t>(mode_period) == 0) psys_set_rnd(&ps);
         if (!paused) {
-            psys_automovep(&ps);
-            paint_particles(&ps, &g, brightness);
+            move_and_paint_particles(&ps, &g, brightness);
             render_blurred_buffer(&g);
         }
         handle_keyboard_io(&g, &ps, 0);
