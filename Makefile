@@ -6,7 +6,7 @@ JOBS       ?= 2
 ARGS       ?=
 
 BUILD_PKGS = cmake make g++ libx11-dev libxext-dev
-TEST_PKGS  = $(BUILD_PKGS) googletest libgtest-dev libbenchmark-dev xvfb xauth xdotool x11-apps x11-utils imagemagick
+TEST_PKGS  = $(BUILD_PKGS) googletest libgtest-dev libbenchmark-dev xvfb xauth xdotool x11-apps x11-utils imagemagick man-db groff-base
 RUN_PKGS   = $(BUILD_PKGS) xvfb x11-apps imagemagick
 
 .PHONY: all run test bench build build-asan deps-build deps-test install clean

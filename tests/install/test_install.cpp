@@ -1,0 +1,199 @@
+// `make install` as a packager runs it: cmake --install with DESTDIR and a
+// prefix, then the manual pages as man shows them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "support/proc.h"
+
+namespace {
+
+std::string slurp(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::vector<std::string> lines(const std::string &text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+}
+
+// A DESTDIR holding one installation under a prefix.
+struct Installed {
+    explicit Installed(const std::string &prefix) : prefix(prefix) {
+        char tmpl[] = "/tmp/vorbles-install-test-XXXXXX";
+        destdir = mkdtemp(tmpl);
+        result = run_program({CMAKE_COMMAND, "--install", VORBLES_BINARY_DIR, "--prefix", prefix},
+                             {{"DESTDIR", destdir}}, 120);
+    }
+    ~Installed() { shell("rm -rf '" + destdir + "'"); }
+    std::string path(const std::string &relative) const { return destdir + prefix + "/" + relative; }
+    // Every file installed, relative to DESTDIR, with its mode bits.
+    std::map<std::string, std::string> files() const {
+        std::map<std::string, std::string> found;
+        for (const std::string &line : lines(shell("cd '" + destdir + "' && find . ! -type d -printf '%P %m\\n'"))) {
+            const size_t blank = line.rfind(' ');
+            found[line.substr(0, blank)] = line.substr(blank + 1);
+        }
+        return found;
+    }
+    std::string prefix, destdir;
+    RunResult result;
+};
+
+const std::vector<EnvChange> kManEnv = {
+    {"MANWIDTH", "80"}, {"LC_ALL", "C.UTF-8"}, {"MANPAGER", "cat"}, {"PAGER", "cat"}, {"MAN_KEEP_FORMATTING", {}}};
+
+// A page as man shows it, section by section.
+std::map<std::string, std::vector<std::string>> sections(const std::string &page) {
+    std::map<std::string, std::vector<std::string>> by_heading;
+    std::string heading = "";
+    for (const std::string &line : lines(run_program({"man", "-l", page}, kManEnv, 60).out)) {
+        if (!line.empty() && line[0] != ' ' && line.find('(') == std::string::npos)
+            heading = line;
+        else if (!heading.empty())
+            by_heading[heading].push_back(line);
+    }
+    return by_heading;
+}
+
+// The paragraph of a tagged item: its tag line and the indented lines below it.
+std::string item(const std::vector<std::string> &section, const std::string &tag) {
+    const std::string start = "       " + tag;
+    for (size_t i = 0; i < section.size(); ++i) {
+        const std::string &line = section[i];
+        if (line.compare(0, start.size(), start) != 0) continue;
+        if (line.size() > start.size() && line[start.size()] != ' ') continue;
+        std::string text = line;
+        for (size_t j = i + 1; j < section.size() && section[j].compare(0, 14, "              ") == 0; ++j)
+            text += "\n" + section[j];
+        return text;
+    }
+    return "";
+}
+
+// The words of a section, without the spacing that justification varies.
+std::string words(const std::vector<std::string> &section) {
+    std::string text;
+    for (const std::string &line : section) {
+        std::istringstream in(line);
+        for (std::string word; in >> word;) text += word + " ";
+    }
+    return text;
+}
+
+const char *const kPages[] = {"vorbles", "vorbles-plain"};
+
+TEST(Install, LaysOutBothProgramsTheirPagesAndTheBitmap) {
+    Installed usr("/usr");
+    ASSERT_EQ(usr.result.status, 0) << usr.result.out << usr.result.err;
+    const std::map<std::string, std::string> want = {
+        {"usr/bin/vorbles", "755"},
+        {"usr/bin/vorbles-plain", "755"},
+        {"usr/share/man/man6/vorbles.6", "644"},
+        {"usr/share/man/man6/vorbles-plain.6", "644"},
+        {"usr/share/vorbles/vorbles.xbm", "644"},
+    };
+    EXPECT_EQ(usr.files(), want);
+    EXPECT_EQ(slurp(usr.path("share/vorbles/vorbles.xbm")), slurp(VORBLES_SOURCE_DIR "/share/vorbles.xbm"));
+    for (const char *program : kPages) {
+        // The installed programs run: the usage text, named as invoked.
+        const std::string bin = usr.path(std::string("bin/") + program);
+        RunResult r = run_program({bin, "-h"}, {{"DISPLAY", std::nullopt}}, 30);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(lines(r.out).at(0), bin);
+    }
+}
+
+TEST(Install, PagesNameTheBitmapWhereItWasInstalled) {
+    for (const std::string prefix : {"/usr", "/opt/vorbles"}) {
+        Installed at(prefix);
+        ASSERT_EQ(at.result.status, 0) << at.result.err;
+        for (const char *program : kPages) {
+            const std::string page = slurp(at.path(std::string("share/man/man6/") + program + ".6"));
+            EXPECT_NE(page.find(prefix + "/share/vorbles/vorbles.xbm"), std::string::npos) << prefix << " " << program;
+            EXPECT_EQ(page.find("/usr/local"), std::string::npos) << prefix << " " << program;
+        }
+    }
+}
+
+TEST(Install, PagesRenderWithoutWarnings) {
+    Installed usr("/usr");
+    ASSERT_EQ(usr.result.status, 0) << usr.result.err;
+    for (const std::string program : kPages) {
+        const std::string page = usr.path("share/man/man6/" + program + ".6");
+        RunResult man = run_program({"man", "--warnings", "-l", page}, kManEnv, 60);
+        EXPECT_EQ(man.status, 0);
+        EXPECT_EQ(man.err, "") << program;
+        EXPECT_GT(man.out.size(), 2000u);
+        RunResult groff = run_program({"groff", "-man", "-ww", "-z", page}, kManEnv, 60);
+        EXPECT_EQ(groff.err, "") << program;
+        // The NAME line that whatis and apropos index.
+        RunResult name = run_program({"lexgrog", page}, kManEnv, 60);
+        EXPECT_EQ(name.status, 0);
+        EXPECT_NE(name.out.find(": \"" + program + " - particle trails for X"), std::string::npos) << name.out;
+    }
+}
+
+TEST(Install, PagesDescribeEveryOptionKeyAndVariable) {
+    // The options the usage text lists, and the two it leaves out.
+    std::set<std::string> options = {"-R", "-i"};
+    for (const std::string &line : lines(run_program({VORBLES_BIN, "-h"}, {}, 30).out))
+        if (line.size() > 2 && line[0] == '\t' && line[1] == '-') options.insert(line.substr(1, 2));
+    ASSERT_EQ(options.size(), 12u);
+    // Limits each numeric option's entry must give.
+    const std::map<std::string, std::vector<std::string>> limits = {
+        {"-x", {"16 to 4096", "800"}},   {"-y", {"16 to 4096", "600", "256"}}, {"-n", {"1 to 2000000", "10000"}},
+        {"-b", {"eight bits", "50"}},    {"-m", {"0 to 10000"}},              {"-l", {"0 to 10000"}},
+        {"-c", {"ccaaff"}},
+    };
+    const char *const keys[] = {"1", "2", "3", "4", "5", "n", "9", "0", "o", "p",     "l",
+                                ";", ".", "/", "d", "r", "g", "R", "h", "q", "space"};
+
+    Installed usr("/usr");
+    ASSERT_EQ(usr.result.status, 0) << usr.result.err;
+    std::map<std::string, std::vector<std::string>> first;
+    for (const std::string program : kPages) {
+        SCOPED_TRACE(program);
+        auto page = sections(usr.path("share/man/man6/" + program + ".6"));
+        for (const char *heading :
+             {"NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "KEYS", "ENVIRONMENT", "EXIT STATUS", "FILES"}) {
+            EXPECT_TRUE(page.count(heading)) << heading;
+        }
+        for (const std::string &option : options) {
+            const std::string entry = item(page["OPTIONS"], option);
+            EXPECT_FALSE(entry.empty()) << option;
+            if (!limits.count(option)) continue;
+            for (const std::string &limit : limits.at(option)) {
+                EXPECT_NE(entry.find(limit), std::string::npos) << option << " lacks " << limit;
+            }
+        }
+        for (const char *key : keys) {
+            EXPECT_FALSE(item(page["KEYS"], key).empty()) << key;
+        }
+        for (const char *var : {"DISPLAY", "XSCREENSAVER_WINDOW"}) {
+            EXPECT_FALSE(item(page["ENVIRONMENT"], var).empty()) << var;
+        }
+        for (const char *status : {"0", "1"}) {
+            EXPECT_FALSE(item(page["EXIT STATUS"], status).empty()) << status;
+        }
+        // The two programs differ only in the transport: the same options, keys and the rest.
+        if (first.empty()) {
+            first = page;
+        } else {
+            for (const char *same : {"OPTIONS", "KEYS", "ENVIRONMENT", "EXIT STATUS", "FILES"}) {
+                EXPECT_EQ(words(page[same]), words(first[same])) << same;
+            }
+        }
+    }
+}
+
+}  // namespace
