@@ -7,7 +7,7 @@ ARGS       ?=
 
 BUILD_PKGS = cmake make g++ libx11-dev libxext-dev
 TEST_PKGS  = $(BUILD_PKGS) googletest libgtest-dev libbenchmark-dev xvfb xauth xdotool x11-apps x11-utils imagemagick man-db groff-base
-RUN_PKGS   = $(BUILD_PKGS) xvfb x11-apps imagemagick
+RUN_PKGS   = $(BUILD_PKGS) xvfb x11-apps x11-utils imagemagick
 
 .PHONY: all run test bench build build-asan deps-build deps-test install clean
 
@@ -34,7 +34,7 @@ run:
 	    $(MAKE) --no-print-directory build && ./$(BUILD)/vorbles $(ARGS); \
 	else \
 	    scripts/ensure-packages $(RUN_PKGS) && $(MAKE) --no-print-directory build && \
-	    scripts/record --out $(BUILD)/vorbles-run -- $(ARGS); \
+	    scripts/record --program $(BUILD)/vorbles --out $(BUILD)/vorbles-run -- $(ARGS); \
 	fi
 
 test: deps-test

@@ -1,0 +1,183 @@
+// Both programs among the other clients of a desktop: a window manager that
+// closes the window, and a screen saver that lends its own window to draw in.
+#include <X11/keysym.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "desk.h"
+#include "support/proc.h"
+#include "support/xvfb.h"
+
+namespace {
+
+const std::string kExitLine = "Exiting due to received signal\n";
+const int kScreenW = 1920, kScreenH = 1080;
+
+// A black root window, so that anything drawn on it shows.
+Xvfb &server() {
+    static Xvfb xvfb({"-screen", "0", "1920x1080x24", "-noreset", "-br"});
+    return xvfb;
+}
+
+bool is_plain(const std::string &program) { return program.find("plain") != std::string::npos; }
+
+std::vector<EnvChange> env(std::optional<std::string> saver = std::nullopt) {
+    return {{"DISPLAY", server().display()}, {"XSCREENSAVER_WINDOW", saver}};
+}
+
+// The shared-memory segment that vorbles reports at start, or -1.
+int printed_segment(const std::string &err) {
+    const std::string tag = "Created Shared memory segment ID: ";
+    size_t at = err.find(tag);
+    return at == std::string::npos ? -1 : std::stoi(err.substr(at + tag.size()));
+}
+
+bool segment_exists(int id) {
+    std::ifstream in("/proc/sysvipc/shm");
+    std::string line;
+    std::getline(in, line);  // header
+    while (std::getline(in, line)) {
+        std::istringstream f(line);
+        long key, shmid;
+        if (f >> key >> shmid && shmid == id) return true;
+    }
+    return false;
+}
+
+bool window_gone(Display *d, double timeout_s) {
+    for (double waited = 0; waited < timeout_s; waited += 0.05) {
+        if (find_vorbles_window(d, 0) == 0) return true;
+        sleep_s(0.05);
+    }
+    return false;
+}
+
+// Lit pixels of the root window outside one rectangle (the window on it).
+long lit_outside(Display *d, int x, int y, int w, int h) {
+    Pixels root = read_pixels(d, DefaultRootWindow(d), 0, 0, kScreenW, kScreenH);
+    long n = 0;
+    for (int row = 0; row < kScreenH; ++row)
+        for (int col = 0; col < kScreenW; ++col)
+            if (root.at(col, row) && !(col >= x && col < x + w && row >= y && row < y + h)) ++n;
+    return n;
+}
+
+class Desktop : public ::testing::TestWithParam<const char *> {
+protected:
+    std::string program() const { return GetParam(); }
+    void SetUp() override { clear_root(); }
+    void clear_root() {
+        XClearWindow(c.d, DefaultRootWindow(c.d));
+        XSync(c.d, False);
+    }
+    Connection c{server().display()};
+};
+
+// How a run in its own window ends: by the quit key, or by the window manager,
+// optionally while paused.
+enum class End { quit_key, close, close_while_paused };
+
+TEST_P(Desktop, ClosingTheWindowEndsTheRunLikeTheQuitKey) {
+    std::string quit_out;
+    for (End end : {End::quit_key, End::close, End::close_while_paused}) {
+        SCOPED_TRACE(static_cast<int>(end));
+        Process p({program(), "-x", "160", "-y", "120", "-n", "2000"}, env());
+        ASSERT_TRUE(p.wait_for("KEYBOARD CONTOLS", 30)) << p.err();
+        const Window w = find_vorbles_window(c.d);
+        ASSERT_NE(w, 0u);
+        // A window manager sends the close request only to a window that asks for it.
+        const auto protocols = wm_protocols(c.d, w);
+        EXPECT_NE(std::find(protocols.begin(), protocols.end(), "WM_DELETE_WINDOW"), protocols.end());
+
+        if (end == End::close_while_paused) send_key(c.d, w, XK_space);
+        sleep_s(0.3);
+        ASSERT_TRUE(p.running());
+        if (end == End::quit_key)
+            send_key(c.d, w, XK_q);
+        else
+            send_wm_delete(c.d, w);
+        RunResult r = p.wait(15);
+        EXPECT_FALSE(r.timed_out) << "the run went on after the request";
+        EXPECT_EQ(r.status, 1);
+        const std::string tail = kExitLine + (is_plain(program()) ? "Not cleaning up anything... ! Yikes!\n" : "");
+        ASSERT_GE(r.out.size(), tail.size());
+        EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
+        if (end == End::quit_key)
+            quit_out = r.out;
+        else
+            EXPECT_EQ(r.out, quit_out);
+        EXPECT_TRUE(window_gone(c.d, 5));
+        if (!is_plain(program())) {
+            const int id = printed_segment(r.err);
+            ASSERT_GE(id, 0) << r.err;
+            EXPECT_FALSE(segment_exists(id));
+        }
+    }
+}
+
+// In root-window mode a screen saver's window takes the place of the root
+// window: the picture is sized by it and centred on it, and the root stays black.
+TEST_P(Desktop, ScreenSaverWindowGetsThePicture) {
+    struct Case {
+        int x, y, w, h;          // the saver's window on the screen
+        bool hex;                // its id as 0x-hexadecimal, else decimal
+        std::string size_w, size_h;
+        Box image;               // where the picture must lie in the window
+    } cases[] = {
+        {300, 200, 400, 300, false, "200", "100", {100, 100, 300, 200}},
+        // No size: the window's width, and its height cut to a multiple of 256, less 256.
+        {1000, 300, 640, 600, true, "0", "0", {0, 172, 640, 428}},
+    };
+    for (const Case &k : cases) {
+        const Window saver = make_window(c.d, k.x, k.y, k.w, k.h);
+        char id[32];
+        snprintf(id, sizeof id, k.hex ? "0x%lx" : "%lu", saver);
+        SCOPED_TRACE(id);
+        RunResult r = run_program({program(), "-r", "-x", k.size_w, "-y", k.size_h, "-n", "20000", "-l", "30"},
+                                  env(std::string(id)), 60);
+        EXPECT_EQ(r.status, 1) << r.err;
+
+        const Box lit = lit_box(read_pixels(c.d, saver, 0, 0, k.w, k.h));
+        ASSERT_FALSE(lit.empty()) << "nothing drawn in the screen saver's window";
+        EXPECT_GE(lit.x0, k.image.x0);
+        EXPECT_GE(lit.y0, k.image.y0);
+        EXPECT_LE(lit.x1, k.image.x1);
+        EXPECT_LE(lit.y1, k.image.y1);
+        // The particles spread over the whole picture, so the lit part nearly fills it.
+        EXPECT_GT(lit.x1 - lit.x0, (k.image.x1 - k.image.x0) * 8 / 10);
+        EXPECT_GT(lit.y1 - lit.y0, (k.image.y1 - k.image.y0) * 8 / 10);
+        EXPECT_EQ(lit_outside(c.d, k.x, k.y, k.w, k.h), 0) << "drawn on the root window";
+        XDestroyWindow(c.d, saver);
+        XSync(c.d, False);
+    }
+}
+
+// Without the variable (or with one that names no window) the root window is
+// drawn on; without -r the variable is not read.
+TEST_P(Desktop, WithoutTheVariableNothingChanges) {
+    const int x = 300, y = 300, w = 400, h = 300;
+    const Window saver = make_window(c.d, x, y, w, h);
+    for (const std::optional<std::string> &value : {std::optional<std::string>(), std::optional<std::string>("junk")}) {
+        SCOPED_TRACE(value.value_or("unset"));
+        clear_root();
+        RunResult r = run_program({program(), "-r", "-n", "20000", "-l", "30"}, env(value), 60);
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_GT(lit_outside(c.d, x, y, w, h), 0) << "nothing drawn on the root window";
+        EXPECT_EQ(lit_count(read_pixels(c.d, saver, 0, 0, w, h)), 0);
+    }
+
+    clear_root();
+    Process p({program(), "-x", "160", "-y", "120", "-n", "20000", "-l", "30"}, env(std::to_string(saver)));
+    EXPECT_NE(find_vorbles_window(c.d), 0u) << "without -r the program opens its own window";
+    EXPECT_EQ(p.wait(60).status, 1);
+    EXPECT_EQ(lit_count(read_pixels(c.d, saver, 0, 0, w, h)), 0);
+    XDestroyWindow(c.d, saver);
+    XSync(c.d, False);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothPrograms, Desktop, ::testing::Values(VORBLES_BIN, VORBLES_PLAIN_BIN),
+                         [](const auto &info) { return is_plain(info.param) ? "plain" : "shm"; });
+
+}  // namespace

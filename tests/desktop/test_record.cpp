@@ -1,0 +1,178 @@
+// scripts/record, the recorder behind `make run` on a machine without a
+// display: it must leave pictures behind and no X server.
+#include <gtest/gtest.h>
+// After gtest: Xlib's macros (None, Bool) clash with its names.
+#include <X11/Xlib.h>
+#include <dirent.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "support/proc.h"
+
+namespace {
+
+const std::string kRecord = std::string(VORBLES_SOURCE_DIR) + "/scripts/record";
+
+struct TempDir {
+    TempDir() {
+        char tmpl[] = "/tmp/vorbles-record-test-XXXXXX";
+        path = mkdtemp(tmpl);
+    }
+    ~TempDir() { shell("rm -rf '" + path + "'"); }
+    std::string path;
+};
+
+bool exists(const std::string &path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+// The display the recorder announced (":N"), or "".
+std::string announced_display(const std::string &err) {
+    const std::string tag = "record: display ";
+    size_t at = err.find(tag);
+    if (at == std::string::npos) return "";
+    size_t end = err.find_first_of(", \n", at + tag.size());
+    return err.substr(at + tag.size(), end - at - tag.size());
+}
+
+// Processes that still run on the display: the server listening on it, or a
+// client started with it in its environment.
+std::vector<std::string> left_on(const std::string &display) {
+    std::vector<std::string> left;
+    if (display.size() < 2) return {"no display announced"};
+    const std::string number = display.substr(1);
+    if (exists("/tmp/.X11-unix/X" + number)) left.push_back("a server socket");
+    if (Display *d = XOpenDisplay(display.c_str())) {
+        XCloseDisplay(d);
+        left.push_back("a server that answers");
+    }
+    const std::string var = "DISPLAY=" + display;
+    DIR *proc = opendir("/proc");
+    while (dirent *e = proc ? readdir(proc) : nullptr) {
+        if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
+        std::ifstream in(std::string("/proc/") + e->d_name + "/environ", std::ios::binary);
+        std::string entry;
+        while (std::getline(in, entry, '\0'))
+            if (entry == var) left.push_back(std::string("process ") + e->d_name);
+    }
+    if (proc) closedir(proc);
+    return left;
+}
+
+std::vector<std::string> lines(const std::string &text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+}
+
+// ImageMagick's view of a picture file: one line per frame.
+std::vector<std::string> frames_info(const std::string &path, const std::string &format) {
+    return lines(run_program({"convert", path, "-coalesce", "-format", format + "\n", "info:"}, {}, 60).out);
+}
+
+RunResult record(const std::vector<std::string> &options, const std::vector<std::string> &program_args) {
+    std::vector<std::string> argv = {kRecord, "--program", VORBLES_BIN};
+    argv.insert(argv.end(), options.begin(), options.end());
+    argv.push_back("--");
+    argv.insert(argv.end(), program_args.begin(), program_args.end());
+    return run_program(argv, {{"DISPLAY", std::nullopt}}, 240);
+}
+
+TEST(Record, WritesAnAnimatedGifAndThePictureOfTheLastFrame) {
+    TempDir dir;
+    const std::string out = dir.path + "/sub/run";
+    RunResult r = record({"--out", out, "--frames", "48", "--interval", "0.1", "--keys", "h"},
+                         {"-x", "160", "-y", "100", "-n", "3000"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("wrote " + out + ".gif"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(out + ".png"), std::string::npos) << r.err;
+    // The program's own output is passed on; the key reached its window.
+    EXPECT_NE(r.out.find("Showing 48 frames and quitting\n"), std::string::npos);
+    const size_t help = r.out.find("KEYBOARD CONTOLS");
+    EXPECT_NE(r.out.find("KEYBOARD CONTOLS", help + 1), std::string::npos)
+        << "the help key typed into the window printed no second help text";
+
+    const auto gif = frames_info(out + ".gif", "%w %h %#");
+    ASSERT_GE(gif.size(), 3u) << "too few frames";
+    std::set<std::string> distinct;
+    for (const std::string &frame : gif) {
+        EXPECT_EQ(frame.substr(0, 8), "160 100 ") << "a frame of another size than the window";
+        distinct.insert(frame);
+    }
+    EXPECT_GE(distinct.size(), 3u) << "the frames do not move";
+
+    const auto png = frames_info(out + ".png", "%m %w %h %[fx:maxima>0]");
+    ASSERT_EQ(png.size(), 1u);
+    EXPECT_EQ(png[0], "PNG 160 100 1") << "the last frame is missing or black";
+
+    const std::string display = announced_display(r.err);
+    ASSERT_FALSE(display.empty()) << r.err;
+    EXPECT_EQ(left_on(display), std::vector<std::string>{});
+}
+
+TEST(Record, CapturesTheScreenInRootWindowMode) {
+    TempDir dir;
+    const std::string out = dir.path + "/root";
+    RunResult r = record({"--out", out, "--frames", "24", "--screen", "640x480"},
+                         {"-r", "-x", "200", "-y", "100", "-n", "3000"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // The picture lies in the middle of the screen, at (220, 190).
+    const auto png = frames_info(out + ".png", "%w %h %@");
+    ASSERT_EQ(png.size(), 1u);
+    std::istringstream f(png[0]);
+    int w, h, bw, bh, bx, by;
+    char sep;
+    ASSERT_TRUE(f >> w >> h >> bw >> sep >> bh >> bx >> by) << png[0];
+    EXPECT_EQ(w, 640);
+    EXPECT_EQ(h, 480);
+    EXPECT_GE(bx, 220);
+    EXPECT_GE(by, 190);
+    EXPECT_LE(bx + bw, 420);
+    EXPECT_LE(by + bh, 290);
+    EXPECT_GT(bw, 100) << "little of the picture is lit";
+    EXPECT_EQ(left_on(announced_display(r.err)), std::vector<std::string>{});
+}
+
+TEST(Record, AnInterruptStopsTheProgramAndTheServer) {
+    for (int sig : {SIGINT, SIGTERM}) {
+        TempDir dir;
+        Process p({kRecord, "--program", VORBLES_BIN, "--out", dir.path + "/cut", "--frames", "0", "--", "-x", "160",
+                   "-y", "100", "-n", "2000"},
+                  {{"DISPLAY", std::nullopt}});
+        ASSERT_TRUE(p.wait_for("record: display", 30, true)) << p.err();
+        const std::string display = announced_display(p.err());
+        sleep_s(1.5);  // well into the run
+        ASSERT_TRUE(p.running());
+        p.signal(sig);
+        RunResult r = p.wait(30);
+        EXPECT_FALSE(r.timed_out) << strsignal(sig);
+        EXPECT_EQ(r.status, 128 + sig) << strsignal(sig);
+        EXPECT_FALSE(exists(dir.path + "/cut.gif"));
+        EXPECT_EQ(left_on(display), std::vector<std::string>{}) << strsignal(sig);
+    }
+}
+
+TEST(Record, AProgramThatShowsNoWindowLeavesNothing) {
+    TempDir dir;
+    // It fails: the recorder fails with it.
+    RunResult failed = run_program({kRecord, "--program", "/bin/false", "--out", dir.path + "/none"}, {}, 60);
+    EXPECT_NE(failed.status, 0);
+    EXPECT_NE(failed.err.find("nothing recorded"), std::string::npos) << failed.err;
+    EXPECT_EQ(left_on(announced_display(failed.err)), std::vector<std::string>{});
+    // The usage text is no failure.
+    RunResult usage = record({"--out", dir.path + "/none"}, {"-h"});
+    EXPECT_EQ(usage.status, 0) << usage.err;
+    EXPECT_EQ(usage.out.substr(0, std::string(VORBLES_BIN).size() + 1), std::string(VORBLES_BIN) + "\n");
+    EXPECT_EQ(left_on(announced_display(usage.err)), std::vector<std::string>{});
+    EXPECT_FALSE(exists(dir.path + "/none.gif"));
+    EXPECT_FALSE(exists(dir.path + "/none.png"));
+}
+
+}  // namespace
