@@ -3,10 +3,11 @@
 // Under the five laws a particle's velocity is changed only by the two pairs
 // it belongs to, and both pairs read its position before it moves. So right
 // after the pair (i - 1, i) particle i can be aged, damped, normalised, moved,
-// bounced and painted. The sweep copies blocks of particles into columns on
-// the stack and works on them a SIMD register of lanes at a time; every value
-// is formed by the same operations in the same order as in the literal step,
-// so the result is the same to the bit.
+// bounced and painted. The sweep works on the array a SIMD register of
+// particles at a time, from the top down, with the records turned into one
+// register per field on loading and back on storing; every value is formed by
+// the same operations in the same order as in the literal step, so the result
+// is the same to the bit.
 //
 // The generators: starfield re-placements draw random() in descending order
 // of the pair during the sweep, and all of them come before the respawns of
@@ -17,6 +18,7 @@
 #include <immintrin.h>
 
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -28,11 +30,14 @@ namespace {
 
 enum class law { gra, ang, oth, spr, stf };
 
+// The registers hold a particle record as five 8-byte words: x, y, vx, vy and
+// a word whose low half is life (the high half is padding, kept as read).
+static_assert(sizeof(particle) == 40 && offsetof(particle, y) == 8 && offsetof(particle, vx) == 16 &&
+                  offsetof(particle, vy) == 24 && offsetof(particle, life) == 32,
+              "particle records are five 8-byte words");
+
 // Particles per block: a block's columns stay in the first-level cache.
 constexpr int BLOCK = 256;
-// Widest SIMD register, in doubles; the columns carry this much slack.
-constexpr int MAXW = 8;
-constexpr int SLOTS = BLOCK + 4 * MAXW;
 // Deferred respawns whose indices are kept; past that, the end of the sweep
 // finds them by their life of -1, which no other particle can have then.
 constexpr int PENDING_CAP = 4096;
@@ -59,23 +64,6 @@ struct canvas {
     double wspan;  // width - 3, as a double
     double hspan;  // height - 3, as a double
     unsigned brightness;
-};
-
-// One block as columns. Slot k holds particle lo - 1 + k: slot 0 the particle
-// below the block, slots 1..m the block, slot m + 1 the particle above it
-// (its position from before it moved). Pair slot k is the pair (slot k,
-// slot k + 1). Slots past m + 1 are zero, read only by lanes thrown away.
-struct columns {
-    alignas(64) double x[SLOTS];
-    alignas(64) double y[SLOTS];
-    alignas(64) double vx[SLOTS];
-    alignas(64) double vy[SLOTS];
-    alignas(64) double moving[SLOTS];     // 1 for a particle the motion step moves, 0 if fixed
-    alignas(64) double c0[SLOTS];         // per pair: what the law passes on
-    alignas(64) double c1[SLOTS];
-    alignas(64) double c2[SLOTS];
-    alignas(64) int cell[SLOTS];  // buffer index the particle is painted at
-    int life[SLOTS];
 };
 
 inline void deposit(const canvas &cv, int index) {
@@ -133,9 +121,9 @@ void finish_motion(particle *p, const step_params &sp) {
 
 // ---------------------------------------------------------------------------
 // SIMD lanes: W doubles per register. Arithmetic is written with the
-// compiler's vector extensions; square roots, comparisons and selections go
-// through the small functions below, one set per instruction set, because the
-// compiler builds those well only inside code for their own instruction set.
+// compiler's vector extensions; everything else goes through the small
+// functions below, one set per instruction set, because the compiler builds
+// comparisons and shuffles well only inside code for their own instruction set.
 
 #define AVX512 __attribute__((target("avx512f,avx512dq,avx512vl,avx512bw")))
 #define AVX2 __attribute__((target("avx2")))
@@ -144,27 +132,54 @@ template <int W>
 struct lanes {
     typedef double d __attribute__((vector_size(8 * W)));
     typedef long long m __attribute__((vector_size(8 * W)));
-    typedef int i __attribute__((vector_size(4 * W)));
 };
 using d8 = lanes<8>::d;
 using d4 = lanes<4>::d;
 using d2 = lanes<2>::d;
 
-// Eight lanes: a comparison gives a mask register.
-AVX512 inline void root(d8 &v) { v = (d8)_mm512_mask_sqrt_pd((__m512d)v, (__mmask8)0xff, (__m512d)v); }
-AVX512 inline __mmask8 lt(const d8 &a, const d8 &b) { return _mm512_cmp_pd_mask((__m512d)a, (__m512d)b, _CMP_LT_OQ); }
-AVX512 inline __mmask8 gt(const d8 &a, const d8 &b) { return _mm512_cmp_pd_mask((__m512d)a, (__m512d)b, _CMP_GT_OQ); }
-AVX512 inline __mmask8 eq(const d8 &a, const d8 &b) { return _mm512_cmp_pd_mask((__m512d)a, (__m512d)b, _CMP_EQ_OQ); }
-AVX512 inline d8 pick(__mmask8 k, const d8 &x, const d8 &y) {
-    return (d8)_mm512_mask_blend_pd(k, (__m512d)y, (__m512d)x);
-}
-AVX512 inline unsigned outside_box(const d8 &x, const d8 &y) {
-    const __m512d lo = _mm512_set1_pd(0.0001), hi = _mm512_set1_pd(0.9999);
-    return _mm512_cmp_pd_mask((__m512d)x, hi, _CMP_GT_OQ) | _mm512_cmp_pd_mask((__m512d)x, lo, _CMP_LT_OQ) |
-           _mm512_cmp_pd_mask((__m512d)y, hi, _CMP_GT_OQ) | _mm512_cmp_pd_mask((__m512d)y, lo, _CMP_LT_OQ);
-}
+// W consecutive particles, one register per word of the record; life holds
+// the fifth word's bits.
+template <class D>
+struct chunk {
+    D x, y, vx, vy, life;
+};
 
-// Four and two lanes: a comparison gives all ones or all zeros per lane.
+// Four lanes. Four records are five registers in which word f of particle j
+// sits in lane (j + f) mod 4, so each field is three blends and a rotation.
+// Lane 0 of a, lane 1 of b, lane 2 of c, lane 3 of d.
+AVX2 inline __m256d diagonal(__m256d a, __m256d b, __m256d c, __m256d d) {
+    return _mm256_blend_pd(_mm256_blend_pd(a, b, 0b0010), _mm256_blend_pd(c, d, 0b1000), 0b1100);
+}
+AVX2 inline void load_lanes(const particle *p, chunk<d4> &c) {
+    const double *q = reinterpret_cast<const double *>(p);
+    const __m256d r0 = _mm256_loadu_pd(q), r1 = _mm256_loadu_pd(q + 4), r2 = _mm256_loadu_pd(q + 8);
+    const __m256d r3 = _mm256_loadu_pd(q + 12), r4 = _mm256_loadu_pd(q + 16);
+    c.x = (d4)diagonal(r0, r1, r2, r3);
+    c.y = (d4)_mm256_permute4x64_pd(diagonal(r4, r0, r1, r2), 0b00111001);
+    c.vx = (d4)_mm256_permute4x64_pd(diagonal(r3, r4, r0, r1), 0b01001110);
+    c.vy = (d4)_mm256_permute4x64_pd(diagonal(r2, r3, r4, r0), 0b10010011);
+    c.life = (d4)diagonal(r1, r2, r3, r4);
+}
+AVX2 inline void store_lanes(particle *p, const chunk<d4> &c) {
+    double *q = reinterpret_cast<double *>(p);
+    const __m256d x = (__m256d)c.x, y = _mm256_permute4x64_pd((__m256d)c.y, 0b10010011);
+    const __m256d vx = _mm256_permute4x64_pd((__m256d)c.vx, 0b01001110);
+    const __m256d vy = _mm256_permute4x64_pd((__m256d)c.vy, 0b00111001), life = (__m256d)c.life;
+    _mm256_storeu_pd(q, diagonal(x, y, vx, vy));
+    _mm256_storeu_pd(q + 4, diagonal(life, x, y, vx));
+    _mm256_storeu_pd(q + 8, diagonal(vy, life, x, y));
+    _mm256_storeu_pd(q + 12, diagonal(vx, vy, life, x));
+    _mm256_storeu_pd(q + 16, diagonal(y, vx, vy, life));
+}
+// shift_in gives each lane the value of the lane below it (lane 0 the top lane
+// of `below`); shift_out the value of the lane above it (the top lane lane 0
+// of `above`).
+AVX2 inline d4 shift_in(const d4 &below, const d4 &v) { return __builtin_shufflevector(below, v, 3, 4, 5, 6); }
+AVX2 inline d4 shift_out(const d4 &above, const d4 &v) { return __builtin_shufflevector(v, above, 1, 2, 3, 4); }
+AVX2 inline d4 life_value(const d4 &word) {
+    const __m256i even = _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6);
+    return (d4)_mm256_cvtepi32_pd(_mm256_castsi256_si128(_mm256_permutevar8x32_epi32((__m256i)word, even)));
+}
 AVX2 inline void root(d4 &v) { v = (d4)_mm256_sqrt_pd((__m256d)v); }
 AVX2 inline d4 lt(const d4 &a, const d4 &b) { return (d4)_mm256_cmp_pd((__m256d)a, (__m256d)b, _CMP_LT_OQ); }
 AVX2 inline d4 gt(const d4 &a, const d4 &b) { return (d4)_mm256_cmp_pd((__m256d)a, (__m256d)b, _CMP_GT_OQ); }
@@ -172,13 +187,89 @@ AVX2 inline d4 eq(const d4 &a, const d4 &b) { return (d4)_mm256_cmp_pd((__m256d)
 AVX2 inline d4 pick(const d4 &k, const d4 &x, const d4 &y) {
     return (d4)_mm256_blendv_pd((__m256d)y, (__m256d)x, (__m256d)k);
 }
+AVX2 inline unsigned bits(const d4 &k) { return _mm256_movemask_pd((__m256d)k); }
+// One bit per lane whose (x, y) lies outside the starfield's inner box
+// (0.0001, 0.9999) in either coordinate, bounds excluded.
 AVX2 inline unsigned outside_box(const d4 &x, const d4 &y) {
     const d4 lo = d4{} + 0.0001, hi = d4{} + 0.9999;
-    const __m256d out = _mm256_or_pd(_mm256_or_pd((__m256d)gt(x, hi), (__m256d)lt(x, lo)),
-                                     _mm256_or_pd((__m256d)gt(y, hi), (__m256d)lt(y, lo)));
-    return _mm256_movemask_pd(out);
+    return bits(gt(x, hi)) | bits(lt(x, lo)) | bits(gt(y, hi)) | bits(lt(y, lo));
 }
 
+// Eight lanes: two four-lane halves; a comparison gives a mask register.
+AVX512 inline d8 join(__m256d lo, __m256d hi) {
+    return __builtin_shufflevector((d4)lo, (d4)hi, 0, 1, 2, 3, 4, 5, 6, 7);
+}
+AVX512 inline void load_lanes(const particle *p, chunk<d8> &c) {
+    chunk<d4> lo, hi;
+    load_lanes(p, lo);
+    load_lanes(p + 4, hi);
+    c.x = join((__m256d)lo.x, (__m256d)hi.x);
+    c.y = join((__m256d)lo.y, (__m256d)hi.y);
+    c.vx = join((__m256d)lo.vx, (__m256d)hi.vx);
+    c.vy = join((__m256d)lo.vy, (__m256d)hi.vy);
+    c.life = join((__m256d)lo.life, (__m256d)hi.life);
+}
+AVX512 inline void store_lanes(particle *p, const chunk<d8> &c) {
+    chunk<d4> lo, hi;
+    const d8 *from[5] = {&c.x, &c.y, &c.vx, &c.vy, &c.life};
+    d4 *to_lo[5] = {&lo.x, &lo.y, &lo.vx, &lo.vy, &lo.life};
+    d4 *to_hi[5] = {&hi.x, &hi.y, &hi.vx, &hi.vy, &hi.life};
+    for (int f = 0; f < 5; ++f) {
+        *to_lo[f] = __builtin_shufflevector(*from[f], *from[f], 0, 1, 2, 3);
+        *to_hi[f] = __builtin_shufflevector(*from[f], *from[f], 4, 5, 6, 7);
+    }
+    store_lanes(p, lo);
+    store_lanes(p + 4, hi);
+}
+AVX512 inline d8 shift_in(const d8 &below, const d8 &v) {
+    return __builtin_shufflevector(below, v, 7, 8, 9, 10, 11, 12, 13, 14);
+}
+AVX512 inline d8 shift_out(const d8 &above, const d8 &v) {
+    return __builtin_shufflevector(v, above, 1, 2, 3, 4, 5, 6, 7, 8);
+}
+AVX512 inline d8 life_value(const d8 &word) {
+    typedef int i8 __attribute__((vector_size(32)));
+    return __builtin_convertvector(__builtin_convertvector((lanes<8>::m)word, i8), d8);
+}
+AVX512 inline void root(d8 &v) { v = (d8)_mm512_mask_sqrt_pd((__m512d)v, (__mmask8)0xff, (__m512d)v); }
+AVX512 inline __mmask8 lt(const d8 &a, const d8 &b) { return _mm512_cmp_pd_mask((__m512d)a, (__m512d)b, _CMP_LT_OQ); }
+AVX512 inline __mmask8 gt(const d8 &a, const d8 &b) { return _mm512_cmp_pd_mask((__m512d)a, (__m512d)b, _CMP_GT_OQ); }
+AVX512 inline __mmask8 eq(const d8 &a, const d8 &b) { return _mm512_cmp_pd_mask((__m512d)a, (__m512d)b, _CMP_EQ_OQ); }
+AVX512 inline d8 pick(__mmask8 k, const d8 &x, const d8 &y) {
+    return (d8)_mm512_mask_blend_pd(k, (__m512d)y, (__m512d)x);
+}
+AVX512 inline unsigned bits(__mmask8 k) { return k; }
+AVX512 inline unsigned outside_box(const d8 &x, const d8 &y) {
+    const d8 lo = d8{} + 0.0001, hi = d8{} + 0.9999;
+    return bits(gt(x, hi)) | bits(lt(x, lo)) | bits(gt(y, hi)) | bits(lt(y, lo));
+}
+
+// Two lanes: two records are five registers of two words each.
+inline void load_lanes(const particle *p, chunk<d2> &c) {
+    const double *q = reinterpret_cast<const double *>(p);
+    const __m128d r0 = _mm_loadu_pd(q), r1 = _mm_loadu_pd(q + 2), r2 = _mm_loadu_pd(q + 4);
+    const __m128d r3 = _mm_loadu_pd(q + 6), r4 = _mm_loadu_pd(q + 8);
+    c.x = (d2)_mm_shuffle_pd(r0, r2, 0b10);
+    c.y = (d2)_mm_shuffle_pd(r0, r3, 0b01);
+    c.vx = (d2)_mm_shuffle_pd(r1, r3, 0b10);
+    c.vy = (d2)_mm_shuffle_pd(r1, r4, 0b01);
+    c.life = (d2)_mm_shuffle_pd(r2, r4, 0b10);
+}
+inline void store_lanes(particle *p, const chunk<d2> &c) {
+    double *q = reinterpret_cast<double *>(p);
+    const __m128d x = (__m128d)c.x, y = (__m128d)c.y, vx = (__m128d)c.vx, vy = (__m128d)c.vy;
+    const __m128d life = (__m128d)c.life;
+    _mm_storeu_pd(q, _mm_shuffle_pd(x, y, 0b00));
+    _mm_storeu_pd(q + 2, _mm_shuffle_pd(vx, vy, 0b00));
+    _mm_storeu_pd(q + 4, _mm_shuffle_pd(life, x, 0b10));
+    _mm_storeu_pd(q + 6, _mm_shuffle_pd(y, vx, 0b11));
+    _mm_storeu_pd(q + 8, _mm_shuffle_pd(vy, life, 0b11));
+}
+inline d2 shift_in(const d2 &below, const d2 &v) { return __builtin_shufflevector(below, v, 1, 2); }
+inline d2 shift_out(const d2 &above, const d2 &v) { return __builtin_shufflevector(v, above, 1, 2); }
+inline d2 life_value(const d2 &word) {
+    return (d2)_mm_cvtepi32_pd(_mm_shuffle_epi32((__m128i)word, _MM_SHUFFLE(3, 1, 2, 0)));
+}
 inline void root(d2 &v) { v = (d2)_mm_sqrt_pd((__m128d)v); }
 inline d2 lt(const d2 &a, const d2 &b) { return (d2)_mm_cmplt_pd((__m128d)a, (__m128d)b); }
 inline d2 gt(const d2 &a, const d2 &b) { return (d2)_mm_cmpgt_pd((__m128d)a, (__m128d)b); }
@@ -186,23 +277,10 @@ inline d2 eq(const d2 &a, const d2 &b) { return (d2)_mm_cmpeq_pd((__m128d)a, (__
 inline d2 pick(const d2 &k, const d2 &x, const d2 &y) {
     return (d2)_mm_or_pd(_mm_and_pd((__m128d)k, (__m128d)x), _mm_andnot_pd((__m128d)k, (__m128d)y));
 }
+inline unsigned bits(const d2 &k) { return _mm_movemask_pd((__m128d)k); }
 inline unsigned outside_box(const d2 &x, const d2 &y) {
     const d2 lo = d2{} + 0.0001, hi = d2{} + 0.9999;
-    const __m128d out =
-        _mm_or_pd(_mm_or_pd((__m128d)gt(x, hi), (__m128d)lt(x, lo)), _mm_or_pd((__m128d)gt(y, hi), (__m128d)lt(y, lo)));
-    return _mm_movemask_pd(out);
-}
-
-template <class V>
-[[gnu::always_inline]] inline V load(const void *p) {
-    V v;
-    memcpy(&v, p, sizeof v);
-    return v;
-}
-
-template <class V>
-[[gnu::always_inline]] inline void store(void *p, const V &v) {
-    memcpy(p, &v, sizeof v);
+    return bits(gt(x, hi)) | bits(lt(x, lo)) | bits(gt(y, hi)) | bits(lt(y, lo));
 }
 
 // Speed normalisation: s = sqrt(vx * vx + vy * vy) * scale; if s > 0, both
@@ -221,243 +299,324 @@ template <int W, law L>
 struct kernel {
     using d = typename lanes<W>::d;
     using m = typename lanes<W>::m;
-    using iv = typename lanes<W>::i;
+    using lanes_t = chunk<d>;
 
     static constexpr long long SIGN = static_cast<long long>(0x8000000000000000ULL);
+    static constexpr long long LOW = 0xffffffffLL;
 
     [[gnu::always_inline]] static d splat(double v) { return d{} + v; }
     [[gnu::always_inline]] static d abs(const d &v) { return (d)((m)v & ~SIGN); }
     [[gnu::always_inline]] static d negabs(const d &v) { return (d)((m)v | SIGN); }
 
-    // What each pair k = 0 .. last passes on to its two particles.
-    static void pairs(columns &c, int last, const step_params &sp) {
-        const d k1 = splat(sp.k1), k2 = splat(sp.k2), zero{}, one = splat(1.0);
-        for (int k = 0; k <= last; k += W) {
-            const d xa = load<d>(c.x + k), ya = load<d>(c.y + k);
-            const d xb = load<d>(c.x + k + 1), yb = load<d>(c.y + k + 1);
-            if constexpr (L == law::gra) {
-                const d dx = xa - xb, dy = ya - yb;
-                const d f = 4.0 / (dx * dx - dy * dy);
-                store(c.c0 + k, dy / f);
-                store(c.c1 + k, dx / f);
-            } else if constexpr (L == law::ang) {
-                const d p = load<d>(c.vy + k) / k1;
-                const d q = load<d>(c.vx + k) / k1;
-                store(c.c0 + k, p);
-                store(c.c1 + k, q);
-                store(c.c2 + k, (xb - xa) * p - (yb - ya) * q);
-            } else if constexpr (L == law::oth) {
-                const d dx = xb - xa, dy = yb - ya;
-                store(c.c0 + k, pick(eq(dx, zero), one, dx));
-                store(c.c1 + k, pick(eq(dy, zero), one, dy));
-            } else if constexpr (L == law::spr) {
-                const d dx = xa - xb, dy = ya - yb;
-                d dist = dx * dx + dy * dy;
-                root(dist);
-                const d e = (dist - k2) * k1;
-                const d ef = pick(gt(load<d>(c.moving + k), zero), e, e * 0.125);
-                store(c.c0 + k, dx * ef);
-                store(c.c1 + k, dy * ef);
-                store(c.c2 + k, dist);
-            }
+    // The step's numbers, one per lane.
+    struct constants {
+        d zero, half, one, tiny, fixed, scale, k1, k2, damping, pull_x, pull_y, gravity_x, gravity_y, top, iota;
+        explicit constants(const step_params &sp)
+            : zero{},
+              half(splat(0.5)),
+              one(splat(1.0)),
+              tiny(splat(1e-06)),
+              fixed(splat(FIXED_LIFE)),
+              scale(splat(sp.scale)),
+              k1(splat(sp.k1)),
+              k2(splat(sp.k2)),
+              damping(splat(sp.damping)),
+              pull_x(splat(sp.pull_x)),
+              pull_y(splat(sp.pull_y)),
+              gravity_x(splat(sp.gravity_x)),
+              gravity_y(splat(sp.gravity_y)),
+              top(splat(sp.count - 1.0)),
+              iota{} {
+            for (int l = 0; l < W; ++l) iota[l] = l;
         }
+    };
+
+    // What a pair passes on to its two particles.
+    struct terms {
+        d c0, c1, c2;
+    };
+
+    // The chunk of W particles from index j up; lanes below index 0 hold a
+    // resting particle at the origin, which the caller never stores.
+    static lanes_t load(const particle *ps, int j) {
+        lanes_t c;
+        if (j >= 0) {
+            load_lanes(ps + j, c);
+            return c;
+        }
+        particle part[W];
+        memset(part, 0, sizeof part);
+        for (int l = 0; l < W; ++l)
+            if (j + l >= 0) part[l] = ps[j + l];
+        load_lanes(part, c);
+        return c;
     }
 
-    // Starfield: the particles of the block that are a of a pair and have left
-    // the inner box are put back near the centre, highest index first.
-    static void replace(columns &c, int m_count, int lo, const step_params &sp) {
-        const int top = sp.count - 2 - (lo - 1);  // highest slot that is a of a pair
-        const int last = top < m_count ? top : m_count;
-        if (last < 1) return;
-        for (int k = 1 + (last - 1) / W * W; k >= 1; k -= W) {
-            unsigned out = outside_box(load<d>(c.x + k), load<d>(c.y + k));
-            if (k + W - 1 > last) out &= (1u << (last - k + 1)) - 1;
-            while (out != 0) {
-                const int lane = 31 - __builtin_clz(out);
-                out &= ~(1u << lane);
-                c.x[k + lane] = random() / RANDOM_SCALE / 10000.0 + 0.4995;
-                c.y[k + lane] = random() / RANDOM_SCALE / 10000.0 + 0.4995;
-            }
+    static void store(particle *ps, int j, const lanes_t &c) {
+        if (j >= 0) {
+            store_lanes(ps + j, c);
+            return;
         }
+        particle part[W];
+        store_lanes(part, c);
+        for (int l = -j; l < W; ++l) ps[j + l] = part[l];
     }
 
-    // Slots 1..m: the law's changes as particle a of pair k, then as particle
-    // b of pair k - 1, then the motion step; results go back into the slots.
-    static void particles(columns &c, int m_count, int lo, const step_params &sp, const canvas &cv) {
-        const d zero{}, half = splat(0.5), one = splat(1.0);
-        const d scale = splat(sp.scale), k1 = splat(sp.k1);
-        const d damping = splat(sp.damping), pull_x = splat(sp.pull_x), pull_y = splat(sp.pull_y);
-        const d gravity_x = splat(sp.gravity_x), gravity_y = splat(sp.gravity_y);
-        const d wspan = splat(cv.wspan), hspan = splat(cv.hspan);
-        const d top = splat(sp.count - 1.0);  // the last particle is a of no pair
-        d iota{};
-        for (int l = 0; l < W; ++l) iota[l] = l;
+    // Lane l: the pair (j - 1 + l, j + l), a from `a`, b from `b`.
+    static terms pair_terms(const lanes_t &a, const lanes_t &b, const constants &k) {
+        terms t{};
+        if constexpr (L == law::gra) {
+            const d dx = a.x - b.x, dy = a.y - b.y;
+            const d f = 4.0 / (dx * dx - dy * dy);
+            t.c0 = dy / f;
+            t.c1 = dx / f;
+        } else if constexpr (L == law::ang) {
+            t.c0 = a.vy / k.k1;
+            t.c1 = a.vx / k.k1;
+            t.c2 = (b.x - a.x) * t.c0 - (b.y - a.y) * t.c1;
+        } else if constexpr (L == law::oth) {
+            const d dx = b.x - a.x, dy = b.y - a.y;
+            t.c0 = pick(eq(dx, k.zero), k.one, dx);
+            t.c1 = pick(eq(dy, k.zero), k.one, dy);
+        } else if constexpr (L == law::spr) {
+            const d dx = a.x - b.x, dy = a.y - b.y;
+            d dist = dx * dx + dy * dy;
+            root(dist);
+            const d e = (dist - k.k2) * k.k1;
+            const d ef = pick(eq(life_value(a.life), k.fixed), e * 0.125, e);
+            t.c0 = dx * ef;
+            t.c1 = dy * ef;
+            t.c2 = dist;
+        }
+        return t;
+    }
 
-        for (int k = 1; k <= m_count; k += W) {
-            const d index = iota + static_cast<double>(lo - 1 + k);
-            const auto has_a = lt(index, top), has_b = gt(index, zero);
-            const d x = load<d>(c.x + k), y = load<d>(c.y + k);
-            d vx = load<d>(c.vx + k), vy = load<d>(c.vy + k);
+    // Starfield: lanes that are a of a pair (index 0 .. count - 2) and have
+    // left the inner box are put back near the centre, highest index first.
+    static void replace(lanes_t &c, int j, int n) {
+        const int first = j < 0 ? -j : 0, last = n - 2 - j < W - 1 ? n - 2 - j : W - 1;
+        if (first > last) return;
+        unsigned out = outside_box(c.x, c.y) & ((2u << last) - (1u << first));
+        if (out == 0) return;
+        double x[W], y[W];
+        memcpy(x, &c.x, sizeof x);
+        memcpy(y, &c.y, sizeof y);
+        while (out != 0) {
+            const int lane = 31 - __builtin_clz(out);
+            out &= ~(1u << lane);
+            x[lane] = random() / RANDOM_SCALE / 10000.0 + 0.4995;
+            y[lane] = random() / RANDOM_SCALE / 10000.0 + 0.4995;
+        }
+        memcpy(&c.x, x, sizeof x);
+        memcpy(&c.y, y, sizeof y);
+    }
 
-            if constexpr (L == law::gra) {
-                vx = pick(has_a, vx - load<d>(c.c0 + k), vx);
-                vy = pick(has_a, vy - load<d>(c.c1 + k), vy);
-                vx = pick(has_b, vx - load<d>(c.c0 + k - 1), vx);
-                vy = pick(has_b, vy - load<d>(c.c1 + k - 1), vy);
-            } else if constexpr (L == law::ang) {
-                {
-                    const d p = load<d>(c.c0 + k), q = load<d>(c.c1 + k);
-                    const auto turn = gt(load<d>(c.c2 + k), zero);
-                    d ax = pick(turn, vx + p, vx - p);
-                    d ay = pick(turn, vy - q, vy + q);
-                    normalise(ax, ay, scale);
-                    vx = pick(has_a, ax, vx);
-                    vy = pick(has_a, ay, vy);
-                }
-                {
-                    const d p = load<d>(c.c0 + k - 1), q = load<d>(c.c1 + k - 1);
-                    const auto turn = gt(load<d>(c.c2 + k - 1), zero);
-                    d bx = pick(turn, vx - p, vx + p);
-                    d by = pick(turn, vy + q, vy - q);
-                    normalise(bx, by, scale);
-                    vx = pick(has_b, bx, vx);
-                    vy = pick(has_b, by, vy);
-                }
-            } else if constexpr (L == law::oth) {
-                d sp_a = vx * vx + vy * vy;
-                root(sp_a);
-                vx = pick(has_a, load<d>(c.c0 + k) * k1 * sp_a + vx, vx);
-                vy = pick(has_a, load<d>(c.c1 + k) * k1 * sp_a + vy, vy);
-            } else if constexpr (L == law::spr) {
-                {
-                    const auto near = lt(load<d>(c.c2 + k), splat(1e-06));
-                    d ax = vx - load<d>(c.c0 + k), ay = vy - load<d>(c.c1 + k);
-                    normalise(ax, ay, scale);
-                    vx = pick(has_a, pick(near, -vx, ax), vx);
-                    vy = pick(has_a, pick(near, vy, ay), vy);
-                }
-                {
-                    const auto near = lt(load<d>(c.c2 + k - 1), splat(1e-06));
-                    vx = pick(has_b, pick(near, -vx, vx + load<d>(c.c0 + k - 1)), vx);
-                    vy = pick(has_b, pick(near, vy, vy + load<d>(c.c1 + k - 1)), vy);
-                }
-            } else if constexpr (L == law::stf) {
-                d ax = vx + (x - 0.5) / 54232.0, ay = vy + (y - 0.5) / 54232.0;
-                normalise(ax, ay, scale);
+    // The law's changes to particles j .. j + W - 1: as a of their pair with
+    // the particle above (terms `as_a`), then as b of their pair with the
+    // particle below (terms `as_b`).
+    static void apply_law(lanes_t &c, const terms &as_a, const terms &as_b, const d index, const constants &k) {
+        const auto has_a = lt(index, k.top), has_b = gt(index, k.zero);
+        d &vx = c.vx, &vy = c.vy;
+        if constexpr (L == law::gra) {
+            vx = pick(has_a, vx - as_a.c0, vx);
+            vy = pick(has_a, vy - as_a.c1, vy);
+            vx = pick(has_b, vx - as_b.c0, vx);
+            vy = pick(has_b, vy - as_b.c1, vy);
+        } else if constexpr (L == law::ang) {
+            {
+                const auto turn = gt(as_a.c2, k.zero);
+                d ax = pick(turn, vx + as_a.c0, vx - as_a.c0);
+                d ay = pick(turn, vy - as_a.c1, vy + as_a.c1);
+                normalise(ax, ay, k.scale);
                 vx = pick(has_a, ax, vx);
                 vy = pick(has_a, ay, vy);
             }
-
-            // The motion step; fixed particles keep their place and the
-            // velocity the law left them.
-            d mx = vx, my = vy;
-            if (sp.damping_on) {
-                mx = damping * mx;
-                my = damping * my;
+            {
+                const auto turn = gt(as_b.c2, k.zero);
+                d bx = pick(turn, vx - as_b.c0, vx + as_b.c0);
+                d by = pick(turn, vy + as_b.c1, vy - as_b.c1);
+                normalise(bx, by, k.scale);
+                vx = pick(has_b, bx, vx);
+                vy = pick(has_b, by, vy);
             }
-            if (sp.pull_on) {
-                mx = pick(lt(x, half), mx + pull_x, mx - pull_x);
-                my = pick(lt(y, half), my + pull_y, my - pull_y);
+        } else if constexpr (L == law::oth) {
+            d speed = vx * vx + vy * vy;
+            root(speed);
+            vx = pick(has_a, as_a.c0 * k.k1 * speed + vx, vx);
+            vy = pick(has_a, as_a.c1 * k.k1 * speed + vy, vy);
+        } else if constexpr (L == law::spr) {
+            {
+                const auto near = lt(as_a.c2, k.tiny);
+                d ax = vx - as_a.c0, ay = vy - as_a.c1;
+                normalise(ax, ay, k.scale);
+                vx = pick(has_a, pick(near, -vx, ax), vx);
+                vy = pick(has_a, pick(near, vy, ay), vy);
             }
-            normalise(mx, my, scale);
-            if (sp.gravity_on) {
-                my = my + gravity_y;
-                mx = mx + gravity_x;
+            {
+                const auto near = lt(as_b.c2, k.tiny);
+                vx = pick(has_b, pick(near, -vx, vx + as_b.c0), vx);
+                vy = pick(has_b, pick(near, vy, vy + as_b.c1), vy);
             }
-            d nx = x + mx, ny = y + my;
-            const auto x_hi = gt(nx, one), x_lo = lt(nx, zero);
-            mx = pick(x_hi, negabs(mx), pick(x_lo, abs(mx), mx));
-            nx = pick(x_hi, one, pick(x_lo, zero, nx));
-            const auto y_hi = gt(ny, one), y_lo = lt(ny, zero);
-            my = pick(y_hi, negabs(my), pick(y_lo, abs(my), my));
-            ny = pick(y_hi, one, pick(y_lo, zero, ny));
-
-            const auto moving = gt(load<d>(c.moving + k), zero);
-            nx = pick(moving, nx, x);
-            ny = pick(moving, ny, y);
-            store(c.x + k, nx);
-            store(c.y + k, ny);
-            store(c.vx + k, pick(moving, mx, vx));
-            store(c.vy + k, pick(moving, my, vy));
-            if (cv.buffer != nullptr) {
-                const iv column = __builtin_convertvector(wspan * nx + 1.0, iv);
-                const iv row = __builtin_convertvector(hspan * ny + 2.0, iv);
-                store(c.cell + k, row * cv.width + column);
-            }
+        } else if constexpr (L == law::stf) {
+            d ax = vx + (c.x - 0.5) / 54232.0, ay = vy + (c.y - 0.5) / 54232.0;
+            normalise(ax, ay, k.scale);
+            vx = pick(has_a, ax, vx);
+            vy = pick(has_a, ay, vy);
         }
     }
+
+    // The motion step: ageing, damping, centre pull, normalisation, gravity,
+    // move and walls. Fixed particles keep their place, life and the velocity
+    // the law left them.
+    static void move(lanes_t &c, const step_params &sp, const constants &k) {
+        const auto fixed = eq(life_value(c.life), k.fixed);
+        const m word = (m)c.life;
+        c.life = pick(fixed, c.life, (d)((word & ~LOW) | ((word - 1) & LOW)));
+
+        d vx = c.vx, vy = c.vy;
+        if (sp.damping_on) {
+            vx = k.damping * vx;
+            vy = k.damping * vy;
+        }
+        if (sp.pull_on) {
+            vx = pick(lt(c.x, k.half), vx + k.pull_x, vx - k.pull_x);
+            vy = pick(lt(c.y, k.half), vy + k.pull_y, vy - k.pull_y);
+        }
+        normalise(vx, vy, k.scale);
+        if (sp.gravity_on) {
+            vy = vy + k.gravity_y;
+            vx = vx + k.gravity_x;
+        }
+        d x = c.x + vx, y = c.y + vy;
+        const auto x_hi = gt(x, k.one), x_lo = lt(x, k.zero);
+        vx = pick(x_hi, negabs(vx), pick(x_lo, abs(vx), vx));
+        x = pick(x_hi, k.one, pick(x_lo, k.zero, x));
+        const auto y_hi = gt(y, k.one), y_lo = lt(y, k.zero);
+        vy = pick(y_hi, negabs(vy), pick(y_lo, abs(vy), vy));
+        y = pick(y_hi, k.one, pick(y_lo, k.zero, y));
+
+        c.x = pick(fixed, c.x, x);
+        c.y = pick(fixed, c.y, y);
+        c.vx = pick(fixed, c.vx, vx);
+        c.vy = pick(fixed, c.vy, vy);
+    }
+
+    // One block of particles as columns: column c holds particle lo - W + c,
+    // so particle lo - 1 (the a of the block's lowest pair) sits at W - 1,
+    // the block at W .. W + m - 1 and particle hi at W + m. Pair column c
+    // holds the terms of the pair (column c, column c + 1).
+    struct columns {
+        static constexpr int SIZE = BLOCK + 4 * W;
+        alignas(64) double x[SIZE], y[SIZE], vx[SIZE], vy[SIZE], life[SIZE];
+        alignas(64) double c0[SIZE], c1[SIZE], c2[SIZE];
+        unsigned respawn[BLOCK / W + 1];  // per chunk: lanes whose life runs out now
+
+        lanes_t get(int c) const {
+            lanes_t v;
+            memcpy(&v.x, x + c, sizeof(d));
+            memcpy(&v.y, y + c, sizeof(d));
+            memcpy(&v.vx, vx + c, sizeof(d));
+            memcpy(&v.vy, vy + c, sizeof(d));
+            memcpy(&v.life, life + c, sizeof(d));
+            return v;
+        }
+        void put(int c, const lanes_t &v) {
+            memcpy(x + c, &v.x, sizeof(d));
+            memcpy(y + c, &v.y, sizeof(d));
+            memcpy(vx + c, &v.vx, sizeof(d));
+            memcpy(vy + c, &v.vy, sizeof(d));
+            memcpy(life + c, &v.life, sizeof(d));
+        }
+        terms get_terms(int c) const {
+            terms t;
+            memcpy(&t.c0, c0 + c, sizeof(d));
+            memcpy(&t.c1, c1 + c, sizeof(d));
+            memcpy(&t.c2, c2 + c, sizeof(d));
+            return t;
+        }
+        void put_terms(int c, const terms &t) {
+            memcpy(c0 + c, &t.c0, sizeof(d));
+            memcpy(c1 + c, &t.c1, sizeof(d));
+            memcpy(c2 + c, &t.c2, sizeof(d));
+        }
+    };
 
     static void sweep(const step_params &sp, const canvas &cv) {
         particle *const ps = sp.particles;
         const int n = sp.count;
-        columns c;
+        const constants k(sp);
+        columns col;
         int pending[PENDING_CAP];
         int pending_count = 0;
         bool pending_lost = false;
-        double above_x = 0, above_y = 0;  // position of particle hi before it moved
+        double above_x = 0, above_y = 0;  // particle hi's position before it moved
 
         for (int hi = n; hi > 0;) {
             const int lo = hi > BLOCK ? hi - BLOCK : 0;
-            const int m_count = hi - lo;
+            const int m = hi - lo;
+            // Chunks of W from hi down; the lowest may reach below index 0.
+            const int bottom = hi - (m + W - 1) / W * W;
+            const int first = bottom - lo + W;  // column of the lowest chunk
 
-            // Gather slots m..0, downward like the whole sweep, which keeps the
-            // hardware prefetcher on one stream; slot m + 1 is the particle
-            // above, already moved.
-            for (int k = m_count; k >= (lo == 0 ? 1 : 0); --k) {
-                const particle &p = ps[lo - 1 + k];
-                c.x[k] = p.x;
-                c.y[k] = p.y;
-                c.vx[k] = p.vx;
-                c.vy[k] = p.vy;
-                c.life[k] = p.life;
-                c.moving[k] = p.life == FIXED_LIFE ? 0 : 1;
+            for (int j = hi - W; j >= bottom; j -= W) col.put(j - lo + W, load(ps, j));
+            if (lo > 0) {
+                const lanes_t below = load(ps, lo - W);  // lane W - 1 is particle lo - 1
+                memcpy(col.x + W - 1, reinterpret_cast<const double *>(&below.x) + W - 1, sizeof(double));
+                memcpy(col.y + W - 1, reinterpret_cast<const double *>(&below.y) + W - 1, sizeof(double));
+                memcpy(col.vx + W - 1, reinterpret_cast<const double *>(&below.vx) + W - 1, sizeof(double));
+                memcpy(col.vy + W - 1, reinterpret_cast<const double *>(&below.vy) + W - 1, sizeof(double));
+                memcpy(col.life + W - 1, reinterpret_cast<const double *>(&below.life) + W - 1, sizeof(double));
+            } else if (first == W) {
+                col.x[W - 1] = col.y[W - 1] = col.vx[W - 1] = col.vy[W - 1] = col.life[W - 1] = 0;
             }
-            if (lo == 0) {
-                c.x[0] = c.y[0] = c.vx[0] = c.vy[0] = 0;
-                c.moving[0] = 1;
-            }
-            for (int k = m_count + 1; k <= m_count + 1 + 2 * MAXW; ++k) {
-                c.x[k] = c.y[k] = c.vx[k] = c.vy[k] = 0;
-                c.moving[k] = 1;
-            }
+            for (int c = W + m; c < W + m + 2 * W; ++c) col.x[c] = col.y[c] = col.vx[c] = col.vy[c] = col.life[c] = 0;
+            col.x[W + m] = above_x;
+            col.y[W + m] = above_y;
+            above_x = col.x[W];
+            above_y = col.y[W];
+
             // The next block's records, fetched while this one is worked on.
             if (lo > 0) {
-                const char *from = reinterpret_cast<const char *>(ps + (lo > BLOCK ? lo - BLOCK - 1 : 0));
-                const char *to = reinterpret_cast<const char *>(ps + lo - 1);
+                const char *from = reinterpret_cast<const char *>(ps + (lo > BLOCK ? lo - BLOCK - W : 0));
+                const char *to = reinterpret_cast<const char *>(ps + lo - W);
                 for (const char *q = to; q >= from; q -= 64) __builtin_prefetch(q);
             }
-            c.x[m_count + 1] = above_x;
-            c.y[m_count + 1] = above_y;
-            above_x = c.x[1];
-            above_y = c.y[1];
 
-            if constexpr (L == law::stf)
-                replace(c, m_count, lo, sp);
-            else
-                pairs(c, m_count + W, sp);
-            particles(c, m_count, lo, sp, cv);
-
-            // Write back, highest index first, so deferred respawns are listed
-            // in descending order.
-            for (int k = m_count; k >= 1; --k) {
-                const int i = lo - 1 + k;
-                particle &p = ps[i];
-                const int life = c.life[k];
-                if (life != FIXED_LIFE) {
-                    p.life = life - 1;
-                    if (life == 0) {
-                        if (pending_count < PENDING_CAP)
-                            pending[pending_count++] = i;
-                        else
-                            pending_lost = true;
-                        continue;
-                    }
+            if constexpr (L == law::stf) {
+                for (int j = hi - W; j >= bottom; j -= W) {
+                    lanes_t c = col.get(j - lo + W);
+                    replace(c, j, n);
+                    col.put(j - lo + W, c);
                 }
-                p.x = c.x[k];
-                p.y = c.y[k];
-                p.vx = c.vx[k];
-                p.vy = c.vy[k];
-                if (cv.buffer != nullptr) deposit(cv, c.cell[k]);
+            } else {
+                for (int c = first - 1; c < W + m; c += W) col.put_terms(c, pair_terms(col.get(c), col.get(c + 1), k));
+            }
+
+            for (int c = first; c < W + m; c += W) {
+                lanes_t v = col.get(c);
+                const int j = lo - W + c;
+                apply_law(v, col.get_terms(c), col.get_terms(c - 1), k.iota + static_cast<double>(j), k);
+                col.respawn[(c - first) / W] = bits(eq(life_value(v.life), k.zero));
+                move(v, sp, k);
+                col.put(c, v);
+            }
+
+            for (int j = hi - W; j >= bottom; j -= W) {
+                const int c = j - lo + W;
+                store(ps, j, col.get(c));
+                const int low_lane = j < 0 ? -j : 0;
+                unsigned respawn = col.respawn[(c - first) / W] & (0u - (1u << low_lane));
+                if (cv.buffer != nullptr)
+                    for (int l = W - 1; l >= low_lane; --l)
+                        if (!(respawn >> l & 1)) deposit(cv, paint_index(cv, col.x[c + l], col.y[c + l]));
+                while (respawn != 0) {
+                    const int lane = 31 - __builtin_clz(respawn);
+                    respawn &= ~(1u << lane);
+                    if (pending_count < PENDING_CAP)
+                        pending[pending_count++] = j + lane;
+                    else
+                        pending_lost = true;
+                }
             }
             hi = lo;
         }
