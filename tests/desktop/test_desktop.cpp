@@ -177,6 +177,20 @@ TEST_P(Desktop, WithoutTheVariableNothingChanges) {
     XSync(c.d, False);
 }
 
+// The sample bitmap that the README and the manual page suggest: a valid XBM
+// whose 756 set pixels (the word in 3x3 blocks) become fixed particles.
+TEST(SampleBitmap, LaysOutTheWord) {
+    const std::string path = VORBLES_SOURCE_DIR "/share/vorbles.xbm";
+    RunResult r = run_program({VORBLES_PLAIN_BIN, "-i", path, "-x", "240", "-y", "150", "-l", "12"}, env(), 60);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.out.find("Reading from file " + path + " returns 0\n"
+                         "Opened file is 144 x 90, requiring a max of 12960 particles\n"
+                         "Set psys count to 7560\n"
+                         "Finished off having setup 7560 pixels from 7570\n"),
+              std::string::npos)
+        << r.out;
+}
+
 INSTANTIATE_TEST_SUITE_P(BothPrograms, Desktop, ::testing::Values(VORBLES_BIN, VORBLES_PLAIN_BIN),
                          [](const auto &info) { return is_plain(info.param) ? "plain" : "shm"; });
 
