@@ -21,6 +21,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 // The vector helpers below take and return vectors wider than the baseline
 // ABI knows; they are only ever inlined into code built for their width.
@@ -66,10 +67,12 @@ struct canvas {
     unsigned brightness;
 };
 
-inline void deposit(const canvas &cv, int index) {
-    unsigned char &cell = cv.buffer[index];
-    const unsigned sum = cell + cv.brightness;
-    cell = static_cast<unsigned char>(sum > 255 ? 255 : sum);
+// The buffer index of every particle in one frame, kept from frame to frame
+// so that the step allocates only when the count grows.
+int *frame_cells(int count) {
+    static std::vector<int> cells;
+    if (cells.size() < static_cast<size_t>(count)) cells.resize(static_cast<size_t>(count));
+    return cells.data();
 }
 
 inline int paint_index(const canvas &cv, double x, double y) {
@@ -188,6 +191,11 @@ AVX2 inline d4 pick(const d4 &k, const d4 &x, const d4 &y) {
     return (d4)_mm256_blendv_pd((__m256d)y, (__m256d)x, (__m256d)k);
 }
 AVX2 inline unsigned bits(const d4 &k) { return _mm256_movemask_pd((__m256d)k); }
+// Buffer index row * width + column of each lane's particle, as paint_index.
+AVX2 inline void cells(const d4 &column, const d4 &row, int width, int *out) {
+    const __m128i c = _mm256_cvttpd_epi32((__m256d)column), r = _mm256_cvttpd_epi32((__m256d)row);
+    _mm_storeu_si128((__m128i *)out, _mm_add_epi32(_mm_mullo_epi32(r, _mm_set1_epi32(width)), c));
+}
 // One bit per lane whose (x, y) lies outside the starfield's inner box
 // (0.0001, 0.9999) in either coordinate, bounds excluded.
 AVX2 inline unsigned outside_box(const d4 &x, const d4 &y) {
@@ -210,16 +218,10 @@ AVX512 inline void load_lanes(const particle *p, chunk<d8> &c) {
     c.life = join((__m256d)lo.life, (__m256d)hi.life);
 }
 AVX512 inline void store_lanes(particle *p, const chunk<d8> &c) {
-    chunk<d4> lo, hi;
-    const d8 *from[5] = {&c.x, &c.y, &c.vx, &c.vy, &c.life};
-    d4 *to_lo[5] = {&lo.x, &lo.y, &lo.vx, &lo.vy, &lo.life};
-    d4 *to_hi[5] = {&hi.x, &hi.y, &hi.vx, &hi.vy, &hi.life};
-    for (int f = 0; f < 5; ++f) {
-        *to_lo[f] = __builtin_shufflevector(*from[f], *from[f], 0, 1, 2, 3);
-        *to_hi[f] = __builtin_shufflevector(*from[f], *from[f], 4, 5, 6, 7);
-    }
-    store_lanes(p, lo);
-    store_lanes(p + 4, hi);
+    auto lo = [](const d8 &v) { return __builtin_shufflevector(v, v, 0, 1, 2, 3); };
+    auto hi = [](const d8 &v) { return __builtin_shufflevector(v, v, 4, 5, 6, 7); };
+    store_lanes(p, chunk<d4>{lo(c.x), lo(c.y), lo(c.vx), lo(c.vy), lo(c.life)});
+    store_lanes(p + 4, chunk<d4>{hi(c.x), hi(c.y), hi(c.vx), hi(c.vy), hi(c.life)});
 }
 AVX512 inline d8 shift_in(const d8 &below, const d8 &v) {
     return __builtin_shufflevector(below, v, 7, 8, 9, 10, 11, 12, 13, 14);
@@ -239,6 +241,11 @@ AVX512 inline d8 pick(__mmask8 k, const d8 &x, const d8 &y) {
     return (d8)_mm512_mask_blend_pd(k, (__m512d)y, (__m512d)x);
 }
 AVX512 inline unsigned bits(__mmask8 k) { return k; }
+AVX512 inline void cells(const d8 &column, const d8 &row, int width, int *out) {
+    typedef int i8 __attribute__((vector_size(32)));
+    const i8 cell = __builtin_convertvector(row, i8) * width + __builtin_convertvector(column, i8);
+    memcpy(out, &cell, sizeof cell);
+}
 AVX512 inline unsigned outside_box(const d8 &x, const d8 &y) {
     const d8 lo = d8{} + 0.0001, hi = d8{} + 0.9999;
     return bits(gt(x, hi)) | bits(lt(x, lo)) | bits(gt(y, hi)) | bits(lt(y, lo));
@@ -278,6 +285,9 @@ inline d2 pick(const d2 &k, const d2 &x, const d2 &y) {
     return (d2)_mm_or_pd(_mm_and_pd((__m128d)k, (__m128d)x), _mm_andnot_pd((__m128d)k, (__m128d)y));
 }
 inline unsigned bits(const d2 &k) { return _mm_movemask_pd((__m128d)k); }
+inline void cells(const d2 &column, const d2 &row, int width, int *out) {
+    for (int l = 0; l < 2; ++l) out[l] = static_cast<int>(row[l]) * width + static_cast<int>(column[l]);
+}
 inline unsigned outside_box(const d2 &x, const d2 &y) {
     const d2 lo = d2{} + 0.0001, hi = d2{} + 0.9999;
     return bits(gt(x, hi)) | bits(lt(x, lo)) | bits(gt(y, hi)) | bits(lt(y, lo));
@@ -310,8 +320,9 @@ struct kernel {
 
     // The step's numbers, one per lane.
     struct constants {
-        d zero, half, one, tiny, fixed, scale, k1, k2, damping, pull_x, pull_y, gravity_x, gravity_y, top, iota;
-        explicit constants(const step_params &sp)
+        d zero, half, one, tiny, fixed, scale, k1, k2, damping, pull_x, pull_y, gravity_x, gravity_y, top, wspan, hspan;
+        d iota;
+        constants(const step_params &sp, const canvas &cv)
             : zero{},
               half(splat(0.5)),
               one(splat(1.0)),
@@ -326,6 +337,8 @@ struct kernel {
               gravity_x(splat(sp.gravity_x)),
               gravity_y(splat(sp.gravity_y)),
               top(splat(sp.count - 1.0)),
+              wspan(splat(cv.wspan)),
+              hspan(splat(cv.hspan)),
               iota{} {
             for (int l = 0; l < W; ++l) iota[l] = l;
         }
@@ -342,13 +355,17 @@ struct kernel {
         lanes_t c;
         if (j >= 0) {
             load_lanes(ps + j, c);
-            return c;
+        } else {
+            c = lanes_t{};
+            for (int l = -j; l < W; ++l) {
+                const particle &p = ps[j + l];
+                c.x[l] = p.x;
+                c.y[l] = p.y;
+                c.vx[l] = p.vx;
+                c.vy[l] = p.vy;
+                memcpy(reinterpret_cast<char *>(&c.life) + 8 * l, &p.life, 8);
+            }
         }
-        particle part[W];
-        memset(part, 0, sizeof part);
-        for (int l = 0; l < W; ++l)
-            if (j + l >= 0) part[l] = ps[j + l];
-        load_lanes(part, c);
         return c;
     }
 
@@ -357,9 +374,14 @@ struct kernel {
             store_lanes(ps + j, c);
             return;
         }
-        particle part[W];
-        store_lanes(part, c);
-        for (int l = -j; l < W; ++l) ps[j + l] = part[l];
+        for (int l = -j; l < W; ++l) {
+            particle &p = ps[j + l];
+            p.x = c.x[l];
+            p.y = c.y[l];
+            p.vx = c.vx[l];
+            p.vy = c.vy[l];
+            memcpy(&p.life, reinterpret_cast<const char *>(&c.life) + 8 * l, sizeof p.life);
+        }
     }
 
     // Lane l: the pair (j - 1 + l, j + l), a from `a`, b from `b`.
@@ -544,8 +566,9 @@ struct kernel {
     static void sweep(const step_params &sp, const canvas &cv) {
         particle *const ps = sp.particles;
         const int n = sp.count;
-        const constants k(sp);
+        const constants k(sp, cv);
         columns col;
+        int *const cell_of = cv.buffer != nullptr ? frame_cells(n) : nullptr;
         int pending[PENDING_CAP];
         int pending_count = 0;
         bool pending_lost = false;
@@ -558,7 +581,21 @@ struct kernel {
             const int bottom = hi - (m + W - 1) / W * W;
             const int first = bottom - lo + W;  // column of the lowest chunk
 
-            for (int j = hi - W; j >= bottom; j -= W) col.put(j - lo + W, load(ps, j));
+            for (int j = hi - W; j >= bottom; j -= W) {
+                if (j >= 0) {
+                    lanes_t v;
+                    load_lanes(ps + j, v);
+                    col.put(j - lo + W, v);
+                } else {
+                    col.put(j - lo + W, load(ps, j));
+                }
+            }
+            // The next block's records, fetched while this one is worked on.
+            if (lo > 0) {
+                const char *from = reinterpret_cast<const char *>(ps + (lo > BLOCK ? lo - BLOCK - W : 0));
+                const char *to = reinterpret_cast<const char *>(ps + lo - W);
+                for (const char *q = to; q >= from; q -= 64) __builtin_prefetch(q);
+            }
             if (lo > 0) {
                 const lanes_t below = load(ps, lo - W);  // lane W - 1 is particle lo - 1
                 memcpy(col.x + W - 1, reinterpret_cast<const double *>(&below.x) + W - 1, sizeof(double));
@@ -575,12 +612,6 @@ struct kernel {
             above_x = col.x[W];
             above_y = col.y[W];
 
-            // The next block's records, fetched while this one is worked on.
-            if (lo > 0) {
-                const char *from = reinterpret_cast<const char *>(ps + (lo > BLOCK ? lo - BLOCK - W : 0));
-                const char *to = reinterpret_cast<const char *>(ps + lo - W);
-                for (const char *q = to; q >= from; q -= 64) __builtin_prefetch(q);
-            }
 
             if constexpr (L == law::stf) {
                 for (int j = hi - W; j >= bottom; j -= W) {
@@ -599,16 +630,25 @@ struct kernel {
                 col.respawn[(c - first) / W] = bits(eq(life_value(v.life), k.zero));
                 move(v, sp, k);
                 col.put(c, v);
+                if (cell_of != nullptr) {
+                    if (j >= 0) {
+                        cells(k.wspan * v.x + 1.0, k.hspan * v.y + 2.0, cv.width, cell_of + j);
+                    } else {
+                        int part[W];
+                        cells(k.wspan * v.x + 1.0, k.hspan * v.y + 2.0, cv.width, part);
+                        for (int l = -j; l < W; ++l) cell_of[j + l] = part[l];
+                    }
+                }
             }
 
             for (int j = hi - W; j >= bottom; j -= W) {
                 const int c = j - lo + W;
-                store(ps, j, col.get(c));
+                if (j >= 0)
+                    store_lanes(ps + j, col.get(c));
+                else
+                    store(ps, j, col.get(c));
                 const int low_lane = j < 0 ? -j : 0;
                 unsigned respawn = col.respawn[(c - first) / W] & (0u - (1u << low_lane));
-                if (cv.buffer != nullptr)
-                    for (int l = W - 1; l >= low_lane; --l)
-                        if (!(respawn >> l & 1)) deposit(cv, paint_index(cv, col.x[c + l], col.y[c + l]));
                 while (respawn != 0) {
                     const int lane = 31 - __builtin_clz(respawn);
                     respawn &= ~(1u << lane);
@@ -625,13 +665,27 @@ struct kernel {
             particle *p = &ps[i];
             psys_resetparticle(sp.system, p);
             finish_motion(p, sp);
-            if (cv.buffer != nullptr) deposit(cv, paint_index(cv, p->x, p->y));
+            if (cell_of != nullptr) cell_of[i] = paint_index(cv, p->x, p->y);
         };
         if (!pending_lost) {
             for (int j = 0; j < pending_count; ++j) respawn(pending[j]);
         } else {
             for (int i = n - 1; i >= 0; --i)
                 if (ps[i].life == -1) respawn(i);
+        }
+
+        // Painting in a pass of its own over the buffer indices: interleaved
+        // with the stream of records, the scattered buffer updates would find
+        // the buffer pushed out of the caches by the records. (The buffer and
+        // brightness are held in locals: a byte store could otherwise be the
+        // canvas itself, and each would be read anew.)
+        if (cell_of != nullptr) {
+            unsigned char *const buffer = cv.buffer;
+            const unsigned brightness = cv.brightness;
+            for (int i = 0; i < n; ++i) {
+                const unsigned sum = buffer[cell_of[i]] + brightness;
+                buffer[cell_of[i]] = static_cast<unsigned char>(sum > 255 ? 255 : sum);
+            }
         }
     }
 };
