@@ -205,7 +205,8 @@ AVX2 inline unsigned outside_box(const d4 &x, const d4 &y) {
 
 // Eight lanes: two four-lane halves; a comparison gives a mask register.
 AVX512 inline d8 join(__m256d lo, __m256d hi) {
-    return __builtin_shufflevector((d4)lo, (d4)hi, 0, 1, 2, 3, 4, 5, 6, 7);
+    const __m512d a = _mm512_castpd256_pd512(lo), b = _mm512_castpd256_pd512(hi);
+    return (d8)_mm512_mask_shuffle_f64x2(a, 0xff, a, b, 0x44);
 }
 AVX512 inline void load_lanes(const particle *p, chunk<d8> &c) {
     chunk<d4> lo, hi;
@@ -415,22 +416,19 @@ struct kernel {
 
     // Starfield: lanes that are a of a pair (index 0 .. count - 2) and have
     // left the inner box are put back near the centre, highest index first.
-    static void replace(lanes_t &c, int j, int n) {
+    static void replace(double *x, double *y, int j, int n) {
         const int first = j < 0 ? -j : 0, last = n - 2 - j < W - 1 ? n - 2 - j : W - 1;
         if (first > last) return;
-        unsigned out = outside_box(c.x, c.y) & ((2u << last) - (1u << first));
-        if (out == 0) return;
-        double x[W], y[W];
-        memcpy(x, &c.x, sizeof x);
-        memcpy(y, &c.y, sizeof y);
+        d vx, vy;
+        memcpy(&vx, x, sizeof vx);
+        memcpy(&vy, y, sizeof vy);
+        unsigned out = outside_box(vx, vy) & ((2u << last) - (1u << first));
         while (out != 0) {
             const int lane = 31 - __builtin_clz(out);
             out &= ~(1u << lane);
             x[lane] = random() / RANDOM_SCALE / 10000.0 + 0.4995;
             y[lane] = random() / RANDOM_SCALE / 10000.0 + 0.4995;
         }
-        memcpy(&c.x, x, sizeof x);
-        memcpy(&c.y, y, sizeof y);
     }
 
     // The law's changes to particles j .. j + W - 1: as a of their pair with
@@ -590,12 +588,7 @@ struct kernel {
                     col.put(j - lo + W, load(ps, j));
                 }
             }
-            // The next block's records, fetched while this one is worked on.
-            if (lo > 0) {
-                const char *from = reinterpret_cast<const char *>(ps + (lo > BLOCK ? lo - BLOCK - W : 0));
-                const char *to = reinterpret_cast<const char *>(ps + lo - W);
-                for (const char *q = to; q >= from; q -= 64) __builtin_prefetch(q);
-            }
+
             if (lo > 0) {
                 const lanes_t below = load(ps, lo - W);  // lane W - 1 is particle lo - 1
                 memcpy(col.x + W - 1, reinterpret_cast<const double *>(&below.x) + W - 1, sizeof(double));
@@ -614,11 +607,7 @@ struct kernel {
 
 
             if constexpr (L == law::stf) {
-                for (int j = hi - W; j >= bottom; j -= W) {
-                    lanes_t c = col.get(j - lo + W);
-                    replace(c, j, n);
-                    col.put(j - lo + W, c);
-                }
+                for (int j = hi - W; j >= bottom; j -= W) replace(col.x + j - lo + W, col.y + j - lo + W, j, n);
             } else {
                 for (int c = first - 1; c < W + m; c += W) col.put_terms(c, pair_terms(col.get(c), col.get(c + 1), k));
             }
@@ -626,6 +615,10 @@ struct kernel {
             for (int c = first; c < W + m; c += W) {
                 lanes_t v = col.get(c);
                 const int j = lo - W + c;
+                // The next block's records, fetched while this one is worked on.
+                if (j >= BLOCK)
+                    for (int b = 0; b < W * static_cast<int>(sizeof(particle)); b += 64)
+                        __builtin_prefetch(reinterpret_cast<const char *>(ps + j - BLOCK) + b);
                 apply_law(v, col.get_terms(c), col.get_terms(c - 1), k.iota + static_cast<double>(j), k);
                 col.respawn[(c - first) / W] = bits(eq(life_value(v.life), k.zero));
                 move(v, sp, k);
