@@ -85,8 +85,9 @@ TEST_P(Desktop, ClosingTheWindowEndsTheRunLikeTheQuitKey) {
         SCOPED_TRACE(static_cast<int>(end));
         Process p({program(), "-x", "160", "-y", "120", "-n", "2000"}, env());
         ASSERT_TRUE(p.wait_for("KEYBOARD CONTOLS", 30)) << p.err();
-        const Window w = find_vorbles_window(c.d);
-        ASSERT_NE(w, 0u);
+        Window w = 0;
+        for (int tries = 0; tries < 200 && !w && p.running(); ++tries) w = find_vorbles_window(c.d, 0.1);
+        ASSERT_NE(w, 0u) << p.err();
         // A window manager sends the close request only to a window that asks for it.
         const auto protocols = wm_protocols(c.d, w);
         EXPECT_NE(std::find(protocols.begin(), protocols.end(), "WM_DELETE_WINDOW"), protocols.end());
