@@ -561,6 +561,26 @@ struct kernel {
         }
     };
 
+    static constexpr bool SPLIT = L == law::ang || L == law::spr || L == law::stf;
+
+    // The motion step for the chunk at column c (particles from j up), its
+    // buffer indices and which of its lanes are to be respawned.
+    [[gnu::always_inline]] static void finish(columns &col, int c, lanes_t v, int j, int first, const step_params &sp,
+                                              const canvas &cv, const constants &k, int *cell_of) {
+        col.respawn[(c - first) / W] = bits(eq(life_value(v.life), k.zero));
+        move(v, sp, k);
+        col.put(c, v);
+        if (cell_of != nullptr) {
+            if (j >= 0) {
+                cells(k.wspan * v.x + 1.0, k.hspan * v.y + 2.0, cv.width, cell_of + j);
+            } else {
+                int part[W];
+                cells(k.wspan * v.x + 1.0, k.hspan * v.y + 2.0, cv.width, part);
+                for (int l = -j; l < W; ++l) cell_of[j + l] = part[l];
+            }
+        }
+    }
+
     static void sweep(const step_params &sp, const canvas &cv) {
         particle *const ps = sp.particles;
         const int n = sp.count;
@@ -620,19 +640,17 @@ struct kernel {
                     for (int b = 0; b < W * static_cast<int>(sizeof(particle)); b += 64)
                         __builtin_prefetch(reinterpret_cast<const char *>(ps + j - BLOCK) + b);
                 apply_law(v, col.get_terms(c), col.get_terms(c - 1), k.iota + static_cast<double>(j), k);
-                col.respawn[(c - first) / W] = bits(eq(life_value(v.life), k.zero));
-                move(v, sp, k);
-                col.put(c, v);
-                if (cell_of != nullptr) {
-                    if (j >= 0) {
-                        cells(k.wspan * v.x + 1.0, k.hspan * v.y + 2.0, cv.width, cell_of + j);
-                    } else {
-                        int part[W];
-                        cells(k.wspan * v.x + 1.0, k.hspan * v.y + 2.0, cv.width, part);
-                        for (int l = -j; l < W; ++l) cell_of[j + l] = part[l];
-                    }
+                if constexpr (SPLIT) {
+                    memcpy(col.vx + c, &v.vx, sizeof(d));
+                    memcpy(col.vy + c, &v.vy, sizeof(d));
+                    continue;
                 }
+                finish(col, c, v, j, first, sp, cv, k, cell_of);
             }
+            // With long chains of square roots and divisions in the law, the
+            // motion step in a loop of its own keeps more chunks in flight.
+            if constexpr (SPLIT)
+                for (int c = first; c < W + m; c += W) finish(col, c, col.get(c), lo - W + c, first, sp, cv, k, cell_of);
 
             for (int j = hi - W; j >= bottom; j -= W) {
                 const int c = j - lo + W;
