@@ -203,26 +203,44 @@ AVX2 inline unsigned outside_box(const d4 &x, const d4 &y) {
     return bits(gt(x, hi)) | bits(lt(x, lo)) | bits(gt(y, hi)) | bits(lt(y, lo));
 }
 
-// Eight lanes: two four-lane halves; a comparison gives a mask register.
-AVX512 inline d8 join(__m256d lo, __m256d hi) {
-    const __m512d a = _mm512_castpd256_pd512(lo), b = _mm512_castpd256_pd512(hi);
-    return (d8)_mm512_mask_shuffle_f64x2(a, 0xff, a, b, 0x44);
+// Eight lanes: register i holds words 4i .. 4i + 3 of the first four records
+// in its low half and of the next four in its high half, so the four-lane
+// blends and rotations work on both halves at once; a comparison gives a mask
+// register.
+AVX512 inline __m512d diagonal(__m512d a, __m512d b, __m512d c, __m512d d) {
+    return _mm512_mask_blend_pd(0xcc, _mm512_mask_blend_pd(0x22, a, b), _mm512_mask_blend_pd(0x88, c, d));
+}
+AVX512 inline __m512d rotate(__m512d v, int lanes) {
+    switch (lanes) {
+    case 1: return _mm512_mask_permutex_pd(v, 0xff, v, 0b00111001);
+    case 2: return _mm512_mask_permutex_pd(v, 0xff, v, 0b01001110);
+    default: return _mm512_mask_permutex_pd(v, 0xff, v, 0b10010011);
+    }
 }
 AVX512 inline void load_lanes(const particle *p, chunk<d8> &c) {
-    chunk<d4> lo, hi;
-    load_lanes(p, lo);
-    load_lanes(p + 4, hi);
-    c.x = join((__m256d)lo.x, (__m256d)hi.x);
-    c.y = join((__m256d)lo.y, (__m256d)hi.y);
-    c.vx = join((__m256d)lo.vx, (__m256d)hi.vx);
-    c.vy = join((__m256d)lo.vy, (__m256d)hi.vy);
-    c.life = join((__m256d)lo.life, (__m256d)hi.life);
+    const double *q = reinterpret_cast<const double *>(p);
+    __m512d r[5];
+    for (int i = 0; i < 5; ++i) {
+        const __m512d lo = _mm512_castpd256_pd512(_mm256_loadu_pd(q + 4 * i));
+        r[i] = _mm512_mask_insertf64x4(lo, 0xff, lo, _mm256_loadu_pd(q + 20 + 4 * i), 1);
+    }
+    c.x = (d8)diagonal(r[0], r[1], r[2], r[3]);
+    c.y = (d8)rotate(diagonal(r[4], r[0], r[1], r[2]), 1);
+    c.vx = (d8)rotate(diagonal(r[3], r[4], r[0], r[1]), 2);
+    c.vy = (d8)rotate(diagonal(r[2], r[3], r[4], r[0]), 3);
+    c.life = (d8)diagonal(r[1], r[2], r[3], r[4]);
 }
 AVX512 inline void store_lanes(particle *p, const chunk<d8> &c) {
-    auto lo = [](const d8 &v) { return __builtin_shufflevector(v, v, 0, 1, 2, 3); };
-    auto hi = [](const d8 &v) { return __builtin_shufflevector(v, v, 4, 5, 6, 7); };
-    store_lanes(p, chunk<d4>{lo(c.x), lo(c.y), lo(c.vx), lo(c.vy), lo(c.life)});
-    store_lanes(p + 4, chunk<d4>{hi(c.x), hi(c.y), hi(c.vx), hi(c.vy), hi(c.life)});
+    double *q = reinterpret_cast<double *>(p);
+    const __m512d x = (__m512d)c.x, y = rotate((__m512d)c.y, 3), vx = rotate((__m512d)c.vx, 2);
+    const __m512d vy = rotate((__m512d)c.vy, 1), life = (__m512d)c.life;
+    const d8 r[5] = {(d8)diagonal(x, y, vx, vy), (d8)diagonal(life, x, y, vx), (d8)diagonal(vy, life, x, y),
+                     (d8)diagonal(vx, vy, life, x), (d8)diagonal(y, vx, vy, life)};
+    for (int i = 0; i < 5; ++i) {
+        const d4 lo = __builtin_shufflevector(r[i], r[i], 0, 1, 2, 3), hi = __builtin_shufflevector(r[i], r[i], 4, 5, 6, 7);
+        memcpy(q + 4 * i, &lo, sizeof lo);
+        memcpy(q + 20 + 4 * i, &hi, sizeof hi);
+    }
 }
 AVX512 inline d8 shift_in(const d8 &below, const d8 &v) {
     return __builtin_shufflevector(below, v, 7, 8, 9, 10, 11, 12, 13, 14);
