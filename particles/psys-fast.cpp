@@ -132,6 +132,12 @@ void finish_motion(particle *p, const step_params &sp) {
 #define AVX512 __attribute__((target("avx512f,avx512dq,avx512vl,avx512bw")))
 #define AVX2 __attribute__((target("avx2")))
 
+// A life as the high half of a 64-bit word, to compare with a fifth word
+// shifted up by 32 bits.
+constexpr long long life_word(int v) {
+    return static_cast<long long>(static_cast<unsigned long long>(static_cast<unsigned>(v)) << 32);
+}
+
 template <int W>
 struct lanes {
     typedef double d __attribute__((vector_size(8 * W)));
@@ -180,9 +186,10 @@ AVX2 inline void store_lanes(particle *p, const chunk<d4> &c) {
 // of `above`).
 AVX2 inline d4 shift_in(const d4 &below, const d4 &v) { return __builtin_shufflevector(below, v, 3, 4, 5, 6); }
 AVX2 inline d4 shift_out(const d4 &above, const d4 &v) { return __builtin_shufflevector(v, above, 1, 2, 3, 4); }
-AVX2 inline d4 life_value(const d4 &word) {
-    const __m256i even = _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6);
-    return (d4)_mm256_cvtepi32_pd(_mm256_castsi256_si128(_mm256_permutevar8x32_epi32((__m256i)word, even)));
+// Lanes whose life (the low half of the record's fifth word) equals v.
+AVX2 inline d4 life_is(const d4 &word, int v) {
+    const lanes<4>::m low = (lanes<4>::m)word << 32;
+    return (d4)_mm256_cmpeq_epi64((__m256i)low, _mm256_set1_epi64x(life_word(v)));
 }
 AVX2 inline void root(d4 &v) { v = (d4)_mm256_sqrt_pd((__m256d)v); }
 AVX2 inline d4 lt(const d4 &a, const d4 &b) { return (d4)_mm256_cmp_pd((__m256d)a, (__m256d)b, _CMP_LT_OQ); }
@@ -249,9 +256,9 @@ AVX512 inline d8 shift_in(const d8 &below, const d8 &v) {
 AVX512 inline d8 shift_out(const d8 &above, const d8 &v) {
     return __builtin_shufflevector(v, above, 1, 2, 3, 4, 5, 6, 7, 8);
 }
-AVX512 inline d8 life_value(const d8 &word) {
-    typedef int i8 __attribute__((vector_size(32)));
-    return __builtin_convertvector(__builtin_convertvector((lanes<8>::m)word, i8), d8);
+AVX512 inline __mmask8 life_is(const d8 &word, int v) {
+    const lanes<8>::m low = (lanes<8>::m)word << 32;
+    return _mm512_cmpeq_epi64_mask((__m512i)low, _mm512_set1_epi64(life_word(v)));
 }
 AVX512 inline void root(d8 &v) { v = (d8)_mm512_mask_sqrt_pd((__m512d)v, (__mmask8)0xff, (__m512d)v); }
 AVX512 inline __mmask8 lt(const d8 &a, const d8 &b) { return _mm512_cmp_pd_mask((__m512d)a, (__m512d)b, _CMP_LT_OQ); }
@@ -294,8 +301,9 @@ inline void store_lanes(particle *p, const chunk<d2> &c) {
 }
 inline d2 shift_in(const d2 &below, const d2 &v) { return __builtin_shufflevector(below, v, 1, 2); }
 inline d2 shift_out(const d2 &above, const d2 &v) { return __builtin_shufflevector(v, above, 1, 2); }
-inline d2 life_value(const d2 &word) {
-    return (d2)_mm_cvtepi32_pd(_mm_shuffle_epi32((__m128i)word, _MM_SHUFFLE(3, 1, 2, 0)));
+inline d2 life_is(const d2 &word, int v) {
+    const __m128i same = _mm_cmpeq_epi32((__m128i)word, _mm_set1_epi32(v));
+    return (d2)_mm_shuffle_epi32(same, _MM_SHUFFLE(2, 2, 0, 0));
 }
 inline void root(d2 &v) { v = (d2)_mm_sqrt_pd((__m128d)v); }
 inline d2 lt(const d2 &a, const d2 &b) { return (d2)_mm_cmplt_pd((__m128d)a, (__m128d)b); }
@@ -340,14 +348,13 @@ struct kernel {
 
     // The step's numbers, one per lane.
     struct constants {
-        d zero, half, one, tiny, fixed, scale, k1, k2, damping, pull_x, pull_y, gravity_x, gravity_y, top, wspan, hspan;
+        d zero, half, one, tiny, scale, k1, k2, damping, pull_x, pull_y, gravity_x, gravity_y, top, wspan, hspan;
         d iota;
         constants(const step_params &sp, const canvas &cv)
             : zero{},
               half(splat(0.5)),
               one(splat(1.0)),
               tiny(splat(1e-06)),
-              fixed(splat(FIXED_LIFE)),
               scale(splat(sp.scale)),
               k1(splat(sp.k1)),
               k2(splat(sp.k2)),
@@ -425,7 +432,7 @@ struct kernel {
             d dist = dx * dx + dy * dy;
             root(dist);
             const d e = (dist - k.k2) * k.k1;
-            const d ef = pick(eq(life_value(a.life), k.fixed), e * 0.125, e);
+            const d ef = pick(life_is(a.life, FIXED_LIFE), e * 0.125, e);
             t.c0 = dx * ef;
             t.c1 = dy * ef;
             t.c2 = dist;
@@ -508,7 +515,7 @@ struct kernel {
     // move and walls. Fixed particles keep their place, life and the velocity
     // the law left them.
     static void move(lanes_t &c, const step_params &sp, const constants &k) {
-        const auto fixed = eq(life_value(c.life), k.fixed);
+        const auto fixed = life_is(c.life, FIXED_LIFE);
         const m word = (m)c.life;
         c.life = pick(fixed, c.life, (d)((word & ~LOW) | ((word - 1) & LOW)));
 
@@ -586,7 +593,7 @@ struct kernel {
     // buffer indices and which of its lanes are to be respawned.
     [[gnu::always_inline]] static void finish(columns &col, int c, lanes_t v, int j, int first, const step_params &sp,
                                               const canvas &cv, const constants &k, int *cell_of) {
-        col.respawn[(c - first) / W] = bits(eq(life_value(v.life), k.zero));
+        col.respawn[(c - first) / W] = bits(life_is(v.life, 0));
         move(v, sp, k);
         col.put(c, v);
         if (cell_of != nullptr) {
