@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -69,11 +70,17 @@ struct canvas {
 };
 
 // The buffer index of every particle in one frame, kept from frame to frame
-// so that the step allocates only when the count grows.
+// so that the step allocates only when the count grows. Element `count` lies
+// on a 32-byte boundary, and so does every element a whole chunk of eight
+// starts at (those lie a multiple of eight below it): the eight-lane sweep
+// writes them with streaming stores, which need that and keep the indices
+// out of the caches the painting wants for the buffer.
 int *frame_cells(int count) {
     static std::vector<int> cells;
-    if (cells.size() < static_cast<size_t>(count)) cells.resize(static_cast<size_t>(count));
-    return cells.data();
+    if (cells.size() < static_cast<size_t>(count) + 8) cells.resize(static_cast<size_t>(count) + 8);
+    int *p = cells.data();
+    while (reinterpret_cast<uintptr_t>(p + count) % 32 != 0) ++p;
+    return p;
 }
 
 inline int paint_index(const canvas &cv, double x, double y) {
@@ -271,7 +278,7 @@ AVX512 inline unsigned bits(__mmask8 k) { return k; }
 AVX512 inline void cells(const d8 &column, const d8 &row, int width, int *out) {
     typedef int i8 __attribute__((vector_size(32)));
     const i8 cell = __builtin_convertvector(row, i8) * width + __builtin_convertvector(column, i8);
-    memcpy(out, &cell, sizeof cell);
+    _mm256_stream_si256((__m256i *)out, (__m256i)cell);
 }
 AVX512 inline unsigned outside_box(const d8 &x, const d8 &y) {
     const d8 lo = d8{} + 0.0001, hi = d8{} + 0.9999;
@@ -600,9 +607,7 @@ struct kernel {
             if (j >= 0) {
                 cells(k.wspan * v.x + 1.0, k.hspan * v.y + 2.0, cv.width, cell_of + j);
             } else {
-                int part[W];
-                cells(k.wspan * v.x + 1.0, k.hspan * v.y + 2.0, cv.width, part);
-                for (int l = -j; l < W; ++l) cell_of[j + l] = part[l];
+                for (int l = -j; l < W; ++l) cell_of[j + l] = paint_index(cv, v.x[l], v.y[l]);
             }
         }
     }
@@ -716,6 +721,7 @@ struct kernel {
         // the buffer pushed out of the caches by the records. Each update is a
         // look-up of the saturated sum, which is quicker than forming it.
         if (cell_of != nullptr) {
+            _mm_sfence();  // the streamed indices are seen by the loads below
             unsigned char raised[256];
             for (unsigned v = 0; v < 256; ++v) raised[v] = static_cast<unsigned char>(std::min(255u, v + cv.brightness));
             unsigned char *const buffer = cv.buffer;
