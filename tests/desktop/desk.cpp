@@ -72,18 +72,6 @@ std::vector<std::string> wm_protocols(Display *d, Window w) {
     return names;
 }
 
-void send_wm_delete(Display *d, Window w) {
-    XEvent e{};
-    e.xclient.type = ClientMessage;
-    e.xclient.window = w;
-    e.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
-    e.xclient.format = 32;
-    e.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
-    e.xclient.data.l[1] = CurrentTime;
-    // No event mask: the event goes to the client that made the window.
-    XSendEvent(d, w, False, NoEventMask, &e);
-    XSync(d, False);
-}
 
 void send_key(Display *d, Window w, unsigned long keysym) {
     XEvent e{};

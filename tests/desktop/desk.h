@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/xclient.h"
+
 // One client connection, closed at the end of the scope.
 struct Connection {
     explicit Connection(const std::string &display);
@@ -25,9 +27,6 @@ Window make_window(Display *d, int x, int y, int width, int height);
 
 // The protocols that the window asks its window manager for.
 std::vector<std::string> wm_protocols(Display *d, Window w);
-
-// What a window manager sends when the user closes the window.
-void send_wm_delete(Display *d, Window w);
 
 // A key press of the key that gives the keysym, as a window manager forwards it.
 void send_key(Display *d, Window w, unsigned long keysym);

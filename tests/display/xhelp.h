@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 
+#include "support/xclient.h"
 #include "support/xvfb.h"
 
 enum class Server { depth24, depth24_no_composite, depth16, no_shm, foreign_user };
@@ -40,6 +41,3 @@ int printed_shm_id(const std::string &err);
 
 // Polls until the segment is gone; false when it is still there after the time.
 bool shm_gone_within(int id, double seconds);
-
-// Sends WM_PROTOCOLS / WM_DELETE_WINDOW to the window, as a window manager does.
-void send_wm_delete(Display *d, Window w);
