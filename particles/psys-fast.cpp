@@ -67,6 +67,7 @@ struct canvas {
     double wspan;  // width - 3, as a double
     double hspan;  // height - 3, as a double
     unsigned brightness;
+    int *cells;  // room for every particle's buffer index
 };
 
 // The buffer index of every particle in one frame, kept from frame to frame
@@ -191,19 +192,19 @@ AVX2 inline void store_lanes(particle *p, const chunk<d4> &c) {
 // shift_in gives each lane the value of the lane below it (lane 0 the top lane
 // of `below`); shift_out the value of the lane above it (the top lane lane 0
 // of `above`).
-AVX2 inline d4 shift_in(const d4 &below, const d4 &v) { return __builtin_shufflevector(below, v, 3, 4, 5, 6); }
-AVX2 inline d4 shift_out(const d4 &above, const d4 &v) { return __builtin_shufflevector(v, above, 1, 2, 3, 4); }
+AVX2 inline void shift_in(d4 &r, const d4 &below, const d4 &v) { r = __builtin_shufflevector(below, v, 3, 4, 5, 6); }
+AVX2 inline void shift_out(d4 &r, const d4 &above, const d4 &v) { r = __builtin_shufflevector(v, above, 1, 2, 3, 4); }
 // Lanes whose life (the low half of the record's fifth word) equals v.
-AVX2 inline d4 life_is(const d4 &word, int v) {
+AVX2 inline void life_is(d4 &r, const d4 &word, int v) {
     const lanes<4>::m low = (lanes<4>::m)word << 32;
-    return (d4)_mm256_cmpeq_epi64((__m256i)low, _mm256_set1_epi64x(life_word(v)));
+    r = (d4)_mm256_cmpeq_epi64((__m256i)low, _mm256_set1_epi64x(life_word(v)));
 }
 AVX2 inline void root(d4 &v) { v = (d4)_mm256_sqrt_pd((__m256d)v); }
-AVX2 inline d4 lt(const d4 &a, const d4 &b) { return (d4)_mm256_cmp_pd((__m256d)a, (__m256d)b, _CMP_LT_OQ); }
-AVX2 inline d4 gt(const d4 &a, const d4 &b) { return (d4)_mm256_cmp_pd((__m256d)a, (__m256d)b, _CMP_GT_OQ); }
-AVX2 inline d4 eq(const d4 &a, const d4 &b) { return (d4)_mm256_cmp_pd((__m256d)a, (__m256d)b, _CMP_EQ_OQ); }
-AVX2 inline d4 pick(const d4 &k, const d4 &x, const d4 &y) {
-    return (d4)_mm256_blendv_pd((__m256d)y, (__m256d)x, (__m256d)k);
+AVX2 inline void lt(d4 &r, const d4 &a, const d4 &b) { r = (d4)_mm256_cmp_pd((__m256d)a, (__m256d)b, _CMP_LT_OQ); }
+AVX2 inline void gt(d4 &r, const d4 &a, const d4 &b) { r = (d4)_mm256_cmp_pd((__m256d)a, (__m256d)b, _CMP_GT_OQ); }
+AVX2 inline void eq(d4 &r, const d4 &a, const d4 &b) { r = (d4)_mm256_cmp_pd((__m256d)a, (__m256d)b, _CMP_EQ_OQ); }
+AVX2 inline void pick(d4 &r, const d4 &k, const d4 &x, const d4 &y) {
+    r = (d4)_mm256_blendv_pd((__m256d)y, (__m256d)x, (__m256d)k);
 }
 AVX2 inline unsigned bits(const d4 &k) { return _mm256_movemask_pd((__m256d)k); }
 // Buffer index row * width + column of each lane's particle, as paint_index.
@@ -215,7 +216,9 @@ AVX2 inline void cells(const d4 &column, const d4 &row, int width, int *out) {
 // (0.0001, 0.9999) in either coordinate, bounds excluded.
 AVX2 inline unsigned outside_box(const d4 &x, const d4 &y) {
     const d4 lo = d4{} + 0.0001, hi = d4{} + 0.9999;
-    return bits(gt(x, hi)) | bits(lt(x, lo)) | bits(gt(y, hi)) | bits(lt(y, lo));
+    d4 a, b, c, e;
+    gt(a, x, hi), lt(b, x, lo), gt(c, y, hi), lt(e, y, lo);
+    return bits(a) | bits(b) | bits(c) | bits(e);
 }
 
 // Eight lanes: register i holds words 4i .. 4i + 3 of the first four records
@@ -252,27 +255,34 @@ AVX512 inline void store_lanes(particle *p, const chunk<d8> &c) {
     const d8 r[5] = {(d8)diagonal(x, y, vx, vy), (d8)diagonal(life, x, y, vx), (d8)diagonal(vy, life, x, y),
                      (d8)diagonal(vx, vy, life, x), (d8)diagonal(y, vx, vy, life)};
     for (int i = 0; i < 5; ++i) {
-        const d4 lo = __builtin_shufflevector(r[i], r[i], 0, 1, 2, 3), hi = __builtin_shufflevector(r[i], r[i], 4, 5, 6, 7);
+        const d4 lo = __builtin_shufflevector(r[i], r[i], 0, 1, 2, 3),
+                 hi = __builtin_shufflevector(r[i], r[i], 4, 5, 6, 7);
         memcpy(q + 4 * i, &lo, sizeof lo);
         memcpy(q + 20 + 4 * i, &hi, sizeof hi);
     }
 }
-AVX512 inline d8 shift_in(const d8 &below, const d8 &v) {
-    return __builtin_shufflevector(below, v, 7, 8, 9, 10, 11, 12, 13, 14);
+AVX512 inline void shift_in(d8 &r, const d8 &below, const d8 &v) {
+    r = __builtin_shufflevector(below, v, 7, 8, 9, 10, 11, 12, 13, 14);
 }
-AVX512 inline d8 shift_out(const d8 &above, const d8 &v) {
-    return __builtin_shufflevector(v, above, 1, 2, 3, 4, 5, 6, 7, 8);
+AVX512 inline void shift_out(d8 &r, const d8 &above, const d8 &v) {
+    r = __builtin_shufflevector(v, above, 1, 2, 3, 4, 5, 6, 7, 8);
 }
-AVX512 inline __mmask8 life_is(const d8 &word, int v) {
+AVX512 inline void life_is(__mmask8 &r, const d8 &word, int v) {
     const lanes<8>::m low = (lanes<8>::m)word << 32;
-    return _mm512_cmpeq_epi64_mask((__m512i)low, _mm512_set1_epi64(life_word(v)));
+    r = _mm512_cmpeq_epi64_mask((__m512i)low, _mm512_set1_epi64(life_word(v)));
 }
 AVX512 inline void root(d8 &v) { v = (d8)_mm512_mask_sqrt_pd((__m512d)v, (__mmask8)0xff, (__m512d)v); }
-AVX512 inline __mmask8 lt(const d8 &a, const d8 &b) { return _mm512_cmp_pd_mask((__m512d)a, (__m512d)b, _CMP_LT_OQ); }
-AVX512 inline __mmask8 gt(const d8 &a, const d8 &b) { return _mm512_cmp_pd_mask((__m512d)a, (__m512d)b, _CMP_GT_OQ); }
-AVX512 inline __mmask8 eq(const d8 &a, const d8 &b) { return _mm512_cmp_pd_mask((__m512d)a, (__m512d)b, _CMP_EQ_OQ); }
-AVX512 inline d8 pick(__mmask8 k, const d8 &x, const d8 &y) {
-    return (d8)_mm512_mask_blend_pd(k, (__m512d)y, (__m512d)x);
+AVX512 inline void lt(__mmask8 &r, const d8 &a, const d8 &b) {
+    r = _mm512_cmp_pd_mask((__m512d)a, (__m512d)b, _CMP_LT_OQ);
+}
+AVX512 inline void gt(__mmask8 &r, const d8 &a, const d8 &b) {
+    r = _mm512_cmp_pd_mask((__m512d)a, (__m512d)b, _CMP_GT_OQ);
+}
+AVX512 inline void eq(__mmask8 &r, const d8 &a, const d8 &b) {
+    r = _mm512_cmp_pd_mask((__m512d)a, (__m512d)b, _CMP_EQ_OQ);
+}
+AVX512 inline void pick(d8 &r, __mmask8 k, const d8 &x, const d8 &y) {
+    r = (d8)_mm512_mask_blend_pd(k, (__m512d)y, (__m512d)x);
 }
 AVX512 inline unsigned bits(__mmask8 k) { return k; }
 AVX512 inline void cells(const d8 &column, const d8 &row, int width, int *out) {
@@ -282,7 +292,9 @@ AVX512 inline void cells(const d8 &column, const d8 &row, int width, int *out) {
 }
 AVX512 inline unsigned outside_box(const d8 &x, const d8 &y) {
     const d8 lo = d8{} + 0.0001, hi = d8{} + 0.9999;
-    return bits(gt(x, hi)) | bits(lt(x, lo)) | bits(gt(y, hi)) | bits(lt(y, lo));
+    __mmask8 a, b, c, e;
+    gt(a, x, hi), lt(b, x, lo), gt(c, y, hi), lt(e, y, lo);
+    return bits(a) | bits(b) | bits(c) | bits(e);
 }
 
 // Two lanes: two records are five registers of two words each.
@@ -306,18 +318,18 @@ inline void store_lanes(particle *p, const chunk<d2> &c) {
     _mm_storeu_pd(q + 6, _mm_shuffle_pd(y, vx, 0b11));
     _mm_storeu_pd(q + 8, _mm_shuffle_pd(vy, life, 0b11));
 }
-inline d2 shift_in(const d2 &below, const d2 &v) { return __builtin_shufflevector(below, v, 1, 2); }
-inline d2 shift_out(const d2 &above, const d2 &v) { return __builtin_shufflevector(v, above, 1, 2); }
-inline d2 life_is(const d2 &word, int v) {
+inline void shift_in(d2 &r, const d2 &below, const d2 &v) { r = __builtin_shufflevector(below, v, 1, 2); }
+inline void shift_out(d2 &r, const d2 &above, const d2 &v) { r = __builtin_shufflevector(v, above, 1, 2); }
+inline void life_is(d2 &r, const d2 &word, int v) {
     const __m128i same = _mm_cmpeq_epi32((__m128i)word, _mm_set1_epi32(v));
-    return (d2)_mm_shuffle_epi32(same, _MM_SHUFFLE(2, 2, 0, 0));
+    r = (d2)_mm_shuffle_epi32(same, _MM_SHUFFLE(2, 2, 0, 0));
 }
 inline void root(d2 &v) { v = (d2)_mm_sqrt_pd((__m128d)v); }
-inline d2 lt(const d2 &a, const d2 &b) { return (d2)_mm_cmplt_pd((__m128d)a, (__m128d)b); }
-inline d2 gt(const d2 &a, const d2 &b) { return (d2)_mm_cmpgt_pd((__m128d)a, (__m128d)b); }
-inline d2 eq(const d2 &a, const d2 &b) { return (d2)_mm_cmpeq_pd((__m128d)a, (__m128d)b); }
-inline d2 pick(const d2 &k, const d2 &x, const d2 &y) {
-    return (d2)_mm_or_pd(_mm_and_pd((__m128d)k, (__m128d)x), _mm_andnot_pd((__m128d)k, (__m128d)y));
+inline void lt(d2 &r, const d2 &a, const d2 &b) { r = (d2)_mm_cmplt_pd((__m128d)a, (__m128d)b); }
+inline void gt(d2 &r, const d2 &a, const d2 &b) { r = (d2)_mm_cmpgt_pd((__m128d)a, (__m128d)b); }
+inline void eq(d2 &r, const d2 &a, const d2 &b) { r = (d2)_mm_cmpeq_pd((__m128d)a, (__m128d)b); }
+inline void pick(d2 &r, const d2 &k, const d2 &x, const d2 &y) {
+    r = (d2)_mm_or_pd(_mm_and_pd((__m128d)k, (__m128d)x), _mm_andnot_pd((__m128d)k, (__m128d)y));
 }
 inline unsigned bits(const d2 &k) { return _mm_movemask_pd((__m128d)k); }
 inline void cells(const d2 &column, const d2 &row, int width, int *out) {
@@ -325,7 +337,67 @@ inline void cells(const d2 &column, const d2 &row, int width, int *out) {
 }
 inline unsigned outside_box(const d2 &x, const d2 &y) {
     const d2 lo = d2{} + 0.0001, hi = d2{} + 0.9999;
-    return bits(gt(x, hi)) | bits(lt(x, lo)) | bits(gt(y, hi)) | bits(lt(y, lo));
+    d2 a, b, c, e;
+    gt(a, x, hi), lt(b, x, lo), gt(c, y, hi), lt(e, y, lo);
+    return bits(a) | bits(b) | bits(c) | bits(e);
+}
+
+// The functions above hand their vector results back through a reference:
+// code built without AVX passes and returns wide vectors differently from
+// code built with it, which matters where the compiler does not inline
+// (unoptimised builds). These wrappers give them the usual form.
+template <class D>
+struct mask_of {
+    using type = D;
+};
+template <>
+struct mask_of<d8> {
+    using type = __mmask8;
+};
+template <class D>
+using mask_t = typename mask_of<D>::type;
+
+template <class D>
+[[gnu::always_inline]] inline mask_t<D> lt(const D &a, const D &b) {
+    mask_t<D> r;
+    lt(r, a, b);
+    return r;
+}
+template <class D>
+[[gnu::always_inline]] inline mask_t<D> gt(const D &a, const D &b) {
+    mask_t<D> r;
+    gt(r, a, b);
+    return r;
+}
+template <class D>
+[[gnu::always_inline]] inline mask_t<D> eq(const D &a, const D &b) {
+    mask_t<D> r;
+    eq(r, a, b);
+    return r;
+}
+template <class D>
+[[gnu::always_inline]] inline D pick(const mask_t<D> &k, const D &x, const D &y) {
+    D r;
+    pick(r, k, x, y);
+    return r;
+}
+template <class D>
+[[gnu::always_inline]] inline D shift_in(const D &below, const D &v) {
+    D r;
+    shift_in(r, below, v);
+    return r;
+}
+template <class D>
+[[gnu::always_inline]] inline D shift_out(const D &above, const D &v) {
+    D r;
+    shift_out(r, above, v);
+    return r;
+}
+template <class D>
+[[gnu::always_inline]] inline mask_t<D> life_is(const D &word, int v) {
+    mask_t<D> r;
+    life_is(r, word, v);
+    return r;
 }
 
 // Speed normalisation: s = sqrt(vx * vx + vy * vy) * scale; if s > 0, both
@@ -467,7 +539,7 @@ struct kernel {
     // The law's changes to particles j .. j + W - 1: as a of their pair with
     // the particle above (terms `as_a`), then as b of their pair with the
     // particle below (terms `as_b`).
-    static void apply_law(lanes_t &c, const terms &as_a, const terms &as_b, const d index, const constants &k) {
+    static void apply_law(lanes_t &c, const terms &as_a, const terms &as_b, const d &index, const constants &k) {
         const auto has_a = lt(index, k.top), has_b = gt(index, k.zero);
         d &vx = c.vx, &vy = c.vy;
         if constexpr (L == law::gra) {
@@ -598,8 +670,10 @@ struct kernel {
 
     // The motion step for the chunk at column c (particles from j up), its
     // buffer indices and which of its lanes are to be respawned.
-    [[gnu::always_inline]] static void finish(columns &col, int c, lanes_t v, int j, int first, const step_params &sp,
-                                              const canvas &cv, const constants &k, int *cell_of) {
+    [[gnu::always_inline]] static void finish(columns &col, int c, const lanes_t &chunk, int j, int first,
+                                              const step_params &sp, const canvas &cv, const constants &k,
+                                              int *cell_of) {
+        lanes_t v = chunk;
         col.respawn[(c - first) / W] = bits(life_is(v.life, 0));
         move(v, sp, k);
         col.put(c, v);
@@ -617,7 +691,7 @@ struct kernel {
         const int n = sp.count;
         const constants k(sp, cv);
         columns col;
-        int *const cell_of = cv.buffer != nullptr ? frame_cells(n) : nullptr;
+        int *const cell_of = cv.buffer != nullptr ? cv.cells : nullptr;
         int pending[PENDING_CAP];
         int pending_count = 0;
         bool pending_lost = false;
@@ -656,7 +730,6 @@ struct kernel {
             above_x = col.x[W];
             above_y = col.y[W];
 
-
             if constexpr (L == law::stf) {
                 for (int j = hi - W; j >= bottom; j -= W) replace(col.x + j - lo + W, col.y + j - lo + W, j, n);
             } else {
@@ -681,7 +754,8 @@ struct kernel {
             // With long chains of square roots and divisions in the law, the
             // motion step in a loop of its own keeps more chunks in flight.
             if constexpr (SPLIT)
-                for (int c = first; c < W + m; c += W) finish(col, c, col.get(c), lo - W + c, first, sp, cv, k, cell_of);
+                for (int c = first; c < W + m; c += W)
+                    finish(col, c, col.get(c), lo - W + c, first, sp, cv, k, cell_of);
 
             for (int j = hi - W; j >= bottom; j -= W) {
                 const int c = j - lo + W;
@@ -723,7 +797,8 @@ struct kernel {
         if (cell_of != nullptr) {
             _mm_sfence();  // the streamed indices are seen by the loads below
             unsigned char raised[256];
-            for (unsigned v = 0; v < 256; ++v) raised[v] = static_cast<unsigned char>(std::min(255u, v + cv.brightness));
+            for (unsigned v = 0; v < 256; ++v)
+                raised[v] = static_cast<unsigned char>(std::min(255u, v + cv.brightness));
             unsigned char *const buffer = cv.buffer;
             for (int i = 0; i < n; ++i) buffer[cell_of[i]] = raised[buffer[cell_of[i]]];
         }
@@ -737,7 +812,7 @@ using sweep_fn = void (*)(const step_params &, const canvas &);
 
 template <law L>
 __attribute__((target("avx512f,avx512dq,avx512vl,avx512bw"), flatten)) void sweep_avx512(const step_params &sp,
-                                                                                          const canvas &cv) {
+                                                                                         const canvas &cv) {
     kernel<8, L>::sweep(sp, cv);
 }
 
@@ -777,8 +852,8 @@ sweep_fn sweep_for(const psys *ps, psys_simd isa) {
 }  // namespace
 
 psys_simd psys_simd_best() {
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw"))
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl") &&
+        __builtin_cpu_supports("avx512bw"))
         return psys_simd::avx512;
     if (__builtin_cpu_supports("avx2")) return psys_simd::avx2;
     return psys_simd::sse2;
@@ -804,7 +879,12 @@ int psys_automovep_simd(psys *ps, unsigned char *buffer, int width, int height, 
     sp.pull_y = ps->pull_y;
     sp.gravity_x = ps->gravity_x;
     sp.gravity_y = ps->gravity_y;
-    const canvas cv{buffer, width, static_cast<double>(width - 3), static_cast<double>(height - 3), brightness};
+    const canvas cv{buffer,
+                    width,
+                    static_cast<double>(width - 3),
+                    static_cast<double>(height - 3),
+                    brightness,
+                    buffer != nullptr && sp.count > 0 ? frame_cells(sp.count) : nullptr};
     if (sp.count > 0) sweep(sp, cv);
     return 1;
 }
