@@ -2,12 +2,13 @@
 //
 // Under the five laws a particle's velocity is changed only by the two pairs
 // it belongs to, and both pairs read its position before it moves. So right
-// after the pair (i - 1, i) particle i can be aged, damped, normalised, moved,
-// bounced and painted. The sweep works on the array a SIMD register of
-// particles at a time, from the top down, with the records turned into one
+// after the pair (i - 1, i) particle i can be aged, damped, normalised, moved
+// and bounced. The sweep works on the array block by block from the top down,
+// a SIMD register of particles at a time, with the records turned into one
 // register per field on loading and back on storing; every value is formed by
 // the same operations in the same order as in the literal step, so the result
-// is the same to the bit.
+// is the same to the bit. Each particle's buffer index is kept, and the
+// painting follows the sweep.
 //
 // The generators: starfield re-placements draw random() in descending order
 // of the pair during the sweep, and all of them come before the respawns of
@@ -25,8 +26,9 @@
 #include <cstring>
 #include <vector>
 
-// The vector helpers below take and return vectors wider than the baseline
-// ABI knows; they are only ever inlined into code built for their width.
+// The shared template code takes and returns vectors wider than the baseline
+// ABI knows; optimised builds inline all of it into code built for the width,
+// and the per-instruction-set functions pass their results by reference.
 #pragma GCC diagnostic ignored "-Wpsabi"
 
 namespace {
@@ -164,7 +166,7 @@ struct chunk {
 
 // Four lanes. Four records are five registers in which word f of particle j
 // sits in lane (j + f) mod 4, so each field is three blends and a rotation.
-// Lane 0 of a, lane 1 of b, lane 2 of c, lane 3 of d.
+// diagonal: lane 0 of a, lane 1 of b, lane 2 of c, lane 3 of d.
 AVX2 inline __m256d diagonal(__m256d a, __m256d b, __m256d c, __m256d d) {
     return _mm256_blend_pd(_mm256_blend_pd(a, b, 0b0010), _mm256_blend_pd(c, d, 0b1000), 0b1100);
 }
@@ -189,11 +191,6 @@ AVX2 inline void store_lanes(particle *p, const chunk<d4> &c) {
     _mm256_storeu_pd(q + 12, diagonal(vx, vy, life, x));
     _mm256_storeu_pd(q + 16, diagonal(y, vx, vy, life));
 }
-// shift_in gives each lane the value of the lane below it (lane 0 the top lane
-// of `below`); shift_out the value of the lane above it (the top lane lane 0
-// of `above`).
-AVX2 inline void shift_in(d4 &r, const d4 &below, const d4 &v) { r = __builtin_shufflevector(below, v, 3, 4, 5, 6); }
-AVX2 inline void shift_out(d4 &r, const d4 &above, const d4 &v) { r = __builtin_shufflevector(v, above, 1, 2, 3, 4); }
 // Lanes whose life (the low half of the record's fifth word) equals v.
 AVX2 inline void life_is(d4 &r, const d4 &word, int v) {
     const lanes<4>::m low = (lanes<4>::m)word << 32;
@@ -261,12 +258,6 @@ AVX512 inline void store_lanes(particle *p, const chunk<d8> &c) {
         memcpy(q + 20 + 4 * i, &hi, sizeof hi);
     }
 }
-AVX512 inline void shift_in(d8 &r, const d8 &below, const d8 &v) {
-    r = __builtin_shufflevector(below, v, 7, 8, 9, 10, 11, 12, 13, 14);
-}
-AVX512 inline void shift_out(d8 &r, const d8 &above, const d8 &v) {
-    r = __builtin_shufflevector(v, above, 1, 2, 3, 4, 5, 6, 7, 8);
-}
 AVX512 inline void life_is(__mmask8 &r, const d8 &word, int v) {
     const lanes<8>::m low = (lanes<8>::m)word << 32;
     r = _mm512_cmpeq_epi64_mask((__m512i)low, _mm512_set1_epi64(life_word(v)));
@@ -318,8 +309,6 @@ inline void store_lanes(particle *p, const chunk<d2> &c) {
     _mm_storeu_pd(q + 6, _mm_shuffle_pd(y, vx, 0b11));
     _mm_storeu_pd(q + 8, _mm_shuffle_pd(vy, life, 0b11));
 }
-inline void shift_in(d2 &r, const d2 &below, const d2 &v) { r = __builtin_shufflevector(below, v, 1, 2); }
-inline void shift_out(d2 &r, const d2 &above, const d2 &v) { r = __builtin_shufflevector(v, above, 1, 2); }
 inline void life_is(d2 &r, const d2 &word, int v) {
     const __m128i same = _mm_cmpeq_epi32((__m128i)word, _mm_set1_epi32(v));
     r = (d2)_mm_shuffle_epi32(same, _MM_SHUFFLE(2, 2, 0, 0));
@@ -379,18 +368,6 @@ template <class D>
 [[gnu::always_inline]] inline D pick(const mask_t<D> &k, const D &x, const D &y) {
     D r;
     pick(r, k, x, y);
-    return r;
-}
-template <class D>
-[[gnu::always_inline]] inline D shift_in(const D &below, const D &v) {
-    D r;
-    shift_in(r, below, v);
-    return r;
-}
-template <class D>
-[[gnu::always_inline]] inline D shift_out(const D &above, const D &v) {
-    D r;
-    shift_out(r, above, v);
     return r;
 }
 template <class D>
