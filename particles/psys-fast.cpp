@@ -663,6 +663,15 @@ struct kernel {
         }
     }
 
+    // The records a block below chunk j, fetched while this block is worked
+    // on: a chunk's worth at a time, in the loop with the most work per chunk,
+    // since a burst of fetches stalls until it is served.
+    [[gnu::always_inline]] static void fetch_ahead(const particle *ps, int j) {
+        if (j >= BLOCK)
+            for (int b = 0; b < W * static_cast<int>(sizeof(particle)); b += 64)
+                __builtin_prefetch(reinterpret_cast<const char *>(ps + j - BLOCK) + b);
+    }
+
     static void sweep(const step_params &sp, const canvas &cv) {
         particle *const ps = sp.particles;
         const int n = sp.count;
@@ -716,10 +725,7 @@ struct kernel {
             for (int c = first; c < W + m; c += W) {
                 lanes_t v = col.get(c);
                 const int j = lo - W + c;
-                // The next block's records, fetched while this one is worked on.
-                if (j >= BLOCK)
-                    for (int b = 0; b < W * static_cast<int>(sizeof(particle)); b += 64)
-                        __builtin_prefetch(reinterpret_cast<const char *>(ps + j - BLOCK) + b);
+                if (!SPLIT) fetch_ahead(ps, j);
                 apply_law(v, col.get_terms(c), col.get_terms(c - 1), k.iota + static_cast<double>(j), k);
                 if constexpr (SPLIT) {
                     memcpy(col.vx + c, &v.vx, sizeof(d));
@@ -731,8 +737,10 @@ struct kernel {
             // With long chains of square roots and divisions in the law, the
             // motion step in a loop of its own keeps more chunks in flight.
             if constexpr (SPLIT)
-                for (int c = first; c < W + m; c += W)
+                for (int c = first; c < W + m; c += W) {
+                    fetch_ahead(ps, lo - W + c);
                     finish(col, c, col.get(c), lo - W + c, first, sp, cv, k, cell_of);
+                }
 
             for (int j = hi - W; j >= bottom; j -= W) {
                 const int c = j - lo + W;
