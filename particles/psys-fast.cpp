@@ -643,6 +643,8 @@ struct kernel {
         }
     };
 
+    // Laws with square roots and divisions of their own get the motion step
+    // in a loop apart (see the sweep).
     static constexpr bool SPLIT = L == law::ang || L == law::spr || L == law::stf;
 
     // The motion step for the chunk at column c (particles from j up), its
