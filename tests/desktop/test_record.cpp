@@ -1,11 +1,10 @@
 // scripts/record, the recorder behind `make run` on a machine without a
 // display: it must leave pictures behind and no X server.
 #include <gtest/gtest.h>
-// After gtest: Xlib's macros (None, Bool) clash with its names.
-#include <X11/Xlib.h>
 #include <dirent.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -41,18 +40,18 @@ std::string announced_display(const std::string &err) {
     return err.substr(at + tag.size(), end - at - tag.size());
 }
 
-// Processes that still run on the display: the server listening on it, or a
-// client started with it in its environment.
+// Every recorder run of this test process carries this mark in its
+// environment, and so do the server and the program it starts. The display
+// number is no such mark: a test running beside this one may take a freed
+// number at once.
+const EnvChange kMark = {"VORBLES_RECORD_TEST_RUN", std::to_string(getpid())};
+
+// What the recorder left running: any process that carries the mark. The
+// display must have been announced, or there is nothing to look for.
 std::vector<std::string> left_on(const std::string &display) {
-    std::vector<std::string> left;
     if (display.size() < 2) return {"no display announced"};
-    const std::string number = display.substr(1);
-    if (exists("/tmp/.X11-unix/X" + number)) left.push_back("a server socket");
-    if (Display *d = XOpenDisplay(display.c_str())) {
-        XCloseDisplay(d);
-        left.push_back("a server that answers");
-    }
-    const std::string var = "DISPLAY=" + display;
+    std::vector<std::string> left;
+    const std::string var = kMark.first + "=" + *kMark.second;
     DIR *proc = opendir("/proc");
     while (dirent *e = proc ? readdir(proc) : nullptr) {
         if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
@@ -82,7 +81,7 @@ RunResult record(const std::vector<std::string> &options, const std::vector<std:
     argv.insert(argv.end(), options.begin(), options.end());
     argv.push_back("--");
     argv.insert(argv.end(), program_args.begin(), program_args.end());
-    return run_program(argv, {{"DISPLAY", std::nullopt}}, 240);
+    return run_program(argv, {{"DISPLAY", std::nullopt}, kMark}, 240);
 }
 
 TEST(Record, WritesAnAnimatedGifAndThePictureOfTheLastFrame) {
@@ -145,7 +144,7 @@ TEST(Record, AnInterruptStopsTheProgramAndTheServer) {
         TempDir dir;
         Process p({kRecord, "--program", VORBLES_BIN, "--out", dir.path + "/cut", "--frames", "0", "--", "-x", "160",
                    "-y", "100", "-n", "2000"},
-                  {{"DISPLAY", std::nullopt}});
+                  {{"DISPLAY", std::nullopt}, kMark});
         ASSERT_TRUE(p.wait_for("record: display", 30, true)) << p.err();
         const std::string display = announced_display(p.err());
         sleep_s(1.5);  // well into the run
@@ -162,7 +161,7 @@ TEST(Record, AnInterruptStopsTheProgramAndTheServer) {
 TEST(Record, AProgramThatShowsNoWindowLeavesNothing) {
     TempDir dir;
     // It fails: the recorder fails with it.
-    RunResult failed = run_program({kRecord, "--program", "/bin/false", "--out", dir.path + "/none"}, {}, 60);
+    RunResult failed = run_program({kRecord, "--program", "/bin/false", "--out", dir.path + "/none"}, {kMark}, 60);
     EXPECT_NE(failed.status, 0);
     EXPECT_NE(failed.err.find("nothing recorded"), std::string::npos) << failed.err;
     EXPECT_EQ(left_on(announced_display(failed.err)), std::vector<std::string>{});
