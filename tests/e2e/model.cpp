@@ -17,6 +17,7 @@ std::vector<std::string> RunOptions::args() const {
     snprintf(colour, sizeof colour, "%lx", base_color);
     a.insert(a.end(), {"-c", colour});
     if (!image_path.empty()) a.insert(a.end(), {"-i", image_path});
+    a.insert(a.end(), extra.begin(), extra.end());
     return a;
 }
 

@@ -19,6 +19,9 @@ struct RunOptions {
     int mode_period = 0;
     int frames = 1;
     std::string image_path;  // XBM layout when not empty
+    // Written after the others on the command line, where they win: other
+    // spellings of the same settings.
+    std::vector<std::string> extra;
 
     // The program's command line for these options (without the program name).
     std::vector<std::string> args() const;

@@ -100,6 +100,21 @@ TEST_F(Picture, Depth24MatchesTheModel) {
     bitmap.image_path = write_bitmap();
     bitmap.brightness = 255;
     check(s, VORBLES_PLAIN_BIN, bitmap, true);
+
+    // -b keeps the low eight bits; -c reads hexadecimal with or without 0x,
+    // and text without digits as 0.
+    RunOptions spelled;
+    spelled.frames = 12;
+    spelled.count = 3000;
+    spelled.brightness = 44;
+    spelled.base_color = 0xffaa66;
+    spelled.extra = {"-b", "300", "-c", "0xffaa66"};
+    check(s, VORBLES_BIN, spelled, true);
+    spelled.brightness = 255;
+    spelled.base_color = 0;  // dark until near full intensity: more particles
+    spelled.count = 30000;
+    spelled.extra = {"-b", "-1", "-c", "zz"};
+    check(s, VORBLES_BIN, spelled, true);
 }
 
 TEST_F(Picture, Depth16MatchesTheModel) {
