@@ -12,6 +12,7 @@
 
 #include "display/gfx-x.h"
 #include "driver/frame.h"
+#include "driver/stdfds.h"
 #include "particles/psys2d.h"
 #include "render/render.h"
 
@@ -22,18 +23,26 @@ static int paused = 0;
 
 static void setexitevt(int) { cleanup_and_exit = 1; }
 
+// A signal that was ignored when the program started (under nohup, say)
+// stays ignored; the others end the run.
+static void catch_signal(int sig) {
+    struct sigaction current;
+    if (sigaction(sig, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) return;
+    signal(sig, setexitevt);
+}
+
 static void signalhandler() {
-    signal(SIGHUP, setexitevt);
-    signal(SIGINT, setexitevt);
-    signal(SIGPIPE, setexitevt);
-    signal(SIGALRM, setexitevt);
-    signal(SIGTERM, setexitevt);
-    signal(SIGXCPU, setexitevt);
-    signal(SIGXFSZ, setexitevt);
-    signal(SIGVTALRM, setexitevt);
-    signal(SIGPROF, setexitevt);
-    signal(SIGUSR1, setexitevt);
-    signal(SIGUSR2, setexitevt);
+    catch_signal(SIGHUP);
+    catch_signal(SIGINT);
+    catch_signal(SIGPIPE);
+    catch_signal(SIGALRM);
+    catch_signal(SIGTERM);
+    catch_signal(SIGXCPU);
+    catch_signal(SIGXFSZ);
+    catch_signal(SIGVTALRM);
+    catch_signal(SIGPROF);
+    catch_signal(SIGUSR1);
+    catch_signal(SIGUSR2);
 }
 
 static void usage(const char *progname) {
@@ -155,6 +164,9 @@ static int64_t monotonic_us() {
 }
 
 int main(int argc, char **argv) {
+    // Before anything is opened: a closed standard descriptor would hand its
+    // number to the X connection, and our messages would go into it.
+    if (!fill_closed_std_fds()) return 1;
     gfx g{};
     psys ps{};
     unsigned char brightness;
