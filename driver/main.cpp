@@ -218,7 +218,7 @@ int main(int argc, char **argv) {
     if (frame_limit != 0) printf("Showing %d frames and quitting\n", frame_limit);
     limit("Number of frames before changing to next force mode", &mode_period, 0, 10000);
     limit("Number of frames to show", &frame_limit, 0, 10000);
-    limit("numParticles", &ps.count, 1, 2000000);
+    limit("numParticles", &ps.count, 1, PSYS_MAX_COUNT);
 
     if (!gfx_SetupGfx(&g)) {
         fprintf(stderr, "Unable to initialise graphics routines\n");

@@ -6,6 +6,9 @@
 // A particle whose life holds this value is fixed: never aged, moved or respawned.
 constexpr int FIXED_LIFE = -666;
 
+// The most particles a system may hold, from the command line or a bitmap.
+constexpr int PSYS_MAX_COUNT = 2000000;
+
 struct particle {
     double x;   // 0 left edge .. 1 right edge
     double y;   // 0 top edge .. 1 bottom edge

@@ -192,30 +192,39 @@ TEST_F(PsysBitmap, ResetAllRefusesEachFixedParticleOnce) {
     EXPECT_NE(ps.particles[1].x, before[1].x) << "companions respawn";
 }
 
-// A bitmap whose set pixels would need more than INT_MAX particles fails
-// cleanly instead of overflowing the count. The file is large (26 MB of
-// pixel data, written and read in about a second).
-TEST_F(PsysBitmap, TooManySetPixelsFailsCreation) {
-    const unsigned width = 16384, height = 13108;  // 214761472 pixels, all set
-    std::string path = (dir / "huge.xbm").string();
-    {
-        std::ofstream f(path);
-        f << "#define b_width " << width << "\n#define b_height " << height << "\n";
-        f << "static unsigned char b_bits[] = {\n";
-        std::string row;
-        for (unsigned i = 0; i < width / 8; ++i) row += "0xff,";
-        row += "\n";
-        for (unsigned r = 0; r < height; ++r) f << row;
-        f << "};\n";
+// The particle limit holds for bitmaps: ten particles per set pixel and ten
+// more may make exactly 2000000, and one pixel more is refused before the
+// array is made.
+TEST_F(PsysBitmap, ParticleLimitHoldsAtTheBoundary) {
+    const unsigned side = 448;  // 200704 pixels, more than the limit allows
+    const unsigned row_bytes = side / 8;
+    for (long set : {199999L, 200000L}) {
+        SCOPED_TRACE(set);
+        std::vector<unsigned char> bytes(static_cast<size_t>(row_bytes) * side, 0);
+        for (long i = 0; i < set; ++i) {
+            const unsigned row = static_cast<unsigned>(i / side), col = static_cast<unsigned>(i % side);
+            bytes[row * row_bytes + col / 8] |= static_cast<unsigned char>(1u << (col % 8));
+        }
+        std::string path = write_xbm(side, side, bytes);
+        ps.count = 10000;
+        create(path);
+        if (set == 199999) {
+            ASSERT_EQ(result, 1) << err;
+            EXPECT_EQ(ps.count, 2000000);
+            EXPECT_NE(out.find("Set psys count to 1999990\nFinished off having setup 1999990 pixels from 2000000\n"),
+                      std::string::npos)
+                << out;
+            EXPECT_EQ(err, "");
+            free(ps.particles);
+            ps.particles = nullptr;
+        } else {
+            EXPECT_EQ(result, 0);
+            EXPECT_EQ(ps.particles, nullptr);
+            EXPECT_EQ(ps.count, 10000);
+            EXPECT_EQ(out.find("Set psys count"), std::string::npos) << out;
+            EXPECT_EQ(err, "Bitmap file " + path + " needs 2000010 particles, more than the limit of 2000000\n");
+        }
     }
-    create(path);
-    EXPECT_EQ(result, 0);
-    EXPECT_EQ(ps.particles, nullptr);
-    EXPECT_EQ(ps.count, 10000);
-    EXPECT_NE(out.find("Opened file is 16384 x 13108, requiring a max of 214761472 particles\n"), std::string::npos)
-        << out;
-    EXPECT_EQ(out.find("Set psys count"), std::string::npos);
-    EXPECT_EQ(err, "Bitmap file " + path + " has too many set pixels (214761472) for the particle array\n");
 }
 
 }  // namespace
