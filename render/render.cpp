@@ -265,7 +265,9 @@ void render_norm(gfx *g) {
               g->image->bytes_per_line, t);
 }
 
-// Rows 0 to h - 3, then image row h - 2 cleared; buffer rows h - 2 and h - 1 untouched.
+// Rows 0 to h - 3, then image row h - 2 cleared to the colour of intensity 0 (all
+// zero bits would be transparent on a visual with alpha); buffer rows h - 2 and
+// h - 1 untouched.
 void render_alt(gfx *g) {
     const int w = g->width, h = g->height;
     const ptrdiff_t pitch = g->image->bytes_per_line;
@@ -278,7 +280,8 @@ void render_alt(gfx *g) {
         else
             alt_span<true>(row + 1, row - w, w - 2, pix + y * pitch + 4, t);
     }
-    std::memset(pix + (h - 2) * pitch, 0, 4 * static_cast<size_t>(w));
+    unsigned char *cleared = pix + (h - 2) * pitch;
+    for (int x = 0; x < w; ++x) put32(cleared + 4 * static_cast<ptrdiff_t>(x), t.px[0]);
 }
 
 // Any pixel size other than 32 bits: the left, self, right and below taps, each pixel
