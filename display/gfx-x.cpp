@@ -2,6 +2,9 @@
 // colour table and teardown. The image transport is in transport-*.cpp.
 #include "display/gfx-x.h"
 
+#include <X11/Xproto.h>
+#include <X11/extensions/shmproto.h>
+
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -58,12 +61,15 @@ static Window screensaver_window(Display *d, XWindowAttributes *attr) {
     unsigned long id = strtoul(text, nullptr, base);
     if (errno || id == 0 || id > 0x1fffffffUL) return None;  // X ids use the low 29 bits
     if (!window_exists(d, static_cast<Window>(id), attr)) return None;
+    // Only a window we can draw TrueColor pixels into will do; any other is
+    // treated like an id that names no window.
+    if (attr->c_class != InputOutput || attr->visual->c_class != TrueColor) return None;
     return static_cast<Window>(id);
 }
 
-// A TrueColor visual for drawing into an existing window: its own visual when
-// that is TrueColor, else any TrueColor visual of its depth. The image must
-// have the drawable's depth or the server refuses every put.
+// The visual for drawing into an existing window: its own, which must be
+// TrueColor. Pixels formed for another visual, even one of the same depth,
+// would show in the wrong colours on it.
 static int match_window_visual(Display *d, const XWindowAttributes *attr, XVisualInfo *vinfo) {
     XVisualInfo want;
     want.visualid = XVisualIDFromVisual(attr->visual);
@@ -75,8 +81,7 @@ static int match_window_visual(Display *d, const XWindowAttributes *attr, XVisua
         ok = 1;
     }
     if (found) XFree(found);
-    if (ok) return 1;
-    return XMatchVisualInfo(d, XScreenNumberOfScreen(attr->screen), attr->depth, TrueColor, vinfo) != 0;
+    return ok;
 }
 
 // The fallback height on a screen: its height cut to a multiple of 256, less
@@ -101,8 +106,8 @@ static int setup_root(gfx *g) {
         XGetWindowAttributes(d, target, &attr);
     }
     if (!match_window_visual(d, &attr, &g->vinfo)) {
-        fprintf(stderr, "Unable to get a suitable visual\n");
-        fprintf(stderr, "A 32,24,16 or 8 bit TrueColor display is required.\n");
+        // Screen-saver windows are TrueColor by now: this is the root window.
+        fprintf(stderr, "Unable to draw on the root window: its visual is not TrueColor\n");
         return 0;
     }
     g->window = target;
@@ -113,6 +118,8 @@ static int setup_root(gfx *g) {
         g->gc = DefaultGC(d, screen);
     else
         g->gc = XCreateGC(d, target, 0, nullptr);
+    // Its owner may destroy a screen saver's window; the DestroyNotify ends the run.
+    if (target != RootWindow(d, screen)) XSelectInput(d, target, StructureNotifyMask);
     if (out_of_range(g->width)) g->width = root_fallback_width(attr.width);
     if (out_of_range(g->height)) g->height = root_fallback_height(attr.height);
     g->y_offset = (attr.height - g->height) / 2;
@@ -177,6 +184,40 @@ static void fill_with_black(gfx *g) {
         memcpy(im->data + static_cast<size_t>(y) * im->bytes_per_line, im->data, im->bytes_per_line);
 }
 
+// Protocol errors during the set-up: the first one is kept, and the set-up
+// ends on it with one line instead of in Xlib's default handler.
+static XErrorHandler setup_previous_handler;
+static XErrorEvent setup_error;
+static int setup_error_seen;
+
+static int note_setup_error(Display *, XErrorEvent *e) {
+    if (!setup_error_seen) setup_error = *e;
+    setup_error_seen = 1;
+    return 0;
+}
+
+static void catch_setup_errors() {
+    setup_error_seen = 0;
+    setup_previous_handler = XSetErrorHandler(note_setup_error);
+}
+
+// Waits until the server has handled every request so far; 1 when it refused
+// one of them, which is then named on standard error.
+static int setup_refused(Display *d) {
+    XSync(d, False);
+    if (!setup_error_seen) return 0;
+    char error[160], request[80], code[32];
+    XGetErrorText(d, setup_error.error_code, error, sizeof error);
+    if (setup_error.request_code < 128) {
+        snprintf(code, sizeof code, "%d", setup_error.request_code);
+        XGetErrorDatabaseText(d, "XRequest", code, code, request, sizeof request);
+    } else {
+        snprintf(request, sizeof request, "%d.%d", setup_error.request_code, setup_error.minor_code);
+    }
+    fprintf(stderr, "The X server refused the set-up: %s in request %s\n", error, request);
+    return 1;
+}
+
 // Undoes a set-up that failed half-way: closing the connection also ends
 // the own window and its colormap.
 static int setup_failed(gfx *g) {
@@ -184,7 +225,47 @@ static int setup_failed(gfx *g) {
     g->gc = nullptr;
     XCloseDisplay(g->display);
     g->display = nullptr;
+    XSetErrorHandler(setup_previous_handler);
     return 0;
+}
+
+// During the run, the drawable destroyed under us (our window by another
+// client, a screen saver's window by its owner) ends the run; every other
+// protocol error keeps the handling it had before.
+static XErrorHandler run_previous_handler;
+static Display *run_display;
+static Window run_drawable;
+static int run_drawable_lost;
+static int shm_major_opcode;
+
+static int is_put_request(const XErrorEvent *e) {
+    return e->request_code == X_PutImage ||
+           (shm_major_opcode && e->request_code == shm_major_opcode && e->minor_code == X_ShmPutImage);
+}
+
+static int note_run_error(Display *d, XErrorEvent *e) {
+    if (d == run_display) {
+        if ((e->error_code == BadDrawable || e->error_code == BadWindow) && e->resourceid == run_drawable) {
+            run_drawable_lost = 1;
+            return 0;
+        }
+        // What else a put into the lost drawable may bring.
+        if (run_drawable_lost && (e->error_code == BadGC || e->error_code == BadMatch) && is_put_request(e)) return 0;
+    }
+    return run_previous_handler(d, e);
+}
+
+// The set-up succeeded: its handler gives way to the run's.
+static int setup_done(gfx *g) {
+    XSetErrorHandler(setup_previous_handler);
+    int first_event, first_error;
+    if (!XQueryExtension(g->display, "MIT-SHM", &shm_major_opcode, &first_event, &first_error)) shm_major_opcode = 0;
+    run_display = g->display;
+    run_drawable = g->window;
+    run_drawable_lost = 0;
+    XErrorHandler previous = XSetErrorHandler(note_run_error);
+    if (previous != note_run_error) run_previous_handler = previous;
+    return 1;
 }
 
 int gfx_SetupGfx(gfx *g) {
@@ -196,6 +277,7 @@ int gfx_SetupGfx(gfx *g) {
     }
     g->gc = nullptr;
     g->image = nullptr;
+    catch_setup_errors();
     if (g->use_root) {
         if (!setup_root(g)) return setup_failed(g);
     } else {
@@ -211,10 +293,13 @@ int gfx_SetupGfx(gfx *g) {
         g->window = RootWindow(g->display, g->vinfo.screen);
         if (!setup_own_window(g)) return setup_failed(g);
     }
+    // The drawable and its graphics context are all the set-up asks of the
+    // server before the image (whose attach checks for itself).
+    if (setup_refused(g->display)) return setup_failed(g);
     if (!gfx_setup_ximage(g)) return setup_failed(g);
     gfx_create_cmap(g);
     if (alpha_bits(g->image)) fill_with_black(g);
-    return 1;
+    return setup_done(g);
 }
 
 Bool WaitForNotify(Display *, XEvent *e, XPointer arg) {
@@ -236,10 +321,19 @@ int constrain_res(int *w, int wmin, int wmax, int wrep, int *h, int hmin, int hm
 
 int gfx_getkey(gfx *g) {
     XEvent ev;
-    if (!XCheckWindowEvent(g->display, g->window, KeyPressMask, &ev)) return 0;
-    char c;
-    if (XLookupString(&ev.xkey, &c, 1, nullptr, nullptr) < 1) return 0;
-    return static_cast<signed char>(c);
+    // A press that gives no character (a modifier alone) is dropped, so it
+    // cannot hold up the presses behind it.
+    while (XCheckWindowEvent(g->display, g->window, KeyPressMask, &ev)) {
+        char c;
+        if (XLookupString(&ev.xkey, &c, 1, nullptr, nullptr) >= 1) return static_cast<signed char>(c);
+    }
+    return 0;
+}
+
+int gfx_drawable_lost(gfx *g) {
+    XEvent ev;
+    if (XCheckTypedWindowEvent(g->display, g->window, DestroyNotify, &ev)) run_drawable_lost = 1;
+    return run_drawable_lost;
 }
 
 static Bool not_a_key_press(Display *, XEvent *e, XPointer) { return e->type != KeyPress; }

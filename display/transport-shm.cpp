@@ -53,12 +53,15 @@ int gfx_setup_ximage(gfx *g) {
         drop_image(g);
         return 0;
     }
-    fprintf(stderr, "Created Shared memory segment ID: %d\n", g->shminfo.shmid);
-
     void *addr = shmat(g->shminfo.shmid, nullptr, 0);
+    const int attach_errno = errno;
+    // Marked for removal before anything else can fail or the process be
+    // killed: it then goes with the last attachment, however the run ends.
+    // Linux still lets the server attach it while we hold it.
+    shmctl(g->shminfo.shmid, IPC_RMID, nullptr);
+    fprintf(stderr, "Created Shared memory segment ID: %d\n", g->shminfo.shmid);
     if (addr == reinterpret_cast<void *>(-1)) {
-        fprintf(stderr, "Unable to attach shared memory segment %d: %s\n", g->shminfo.shmid, strerror(errno));
-        shmctl(g->shminfo.shmid, IPC_RMID, nullptr);
+        fprintf(stderr, "Unable to attach shared memory segment %d: %s\n", g->shminfo.shmid, strerror(attach_errno));
         drop_image(g);
         return 0;
     }
@@ -70,13 +73,9 @@ int gfx_setup_ximage(gfx *g) {
     if (!server_attach(g)) {
         fprintf(stderr, "XServer failed to attache to shared memory segment\n");
         shmdt(g->shminfo.shmaddr);
-        shmctl(g->shminfo.shmid, IPC_RMID, nullptr);
         drop_image(g);
         return 0;
     }
-    // Both sides hold it now; marked for removal, it goes when both detach,
-    // however the process ends.
-    shmctl(g->shminfo.shmid, IPC_RMID, nullptr);
 
     g->buffer = static_cast<unsigned char *>(calloc(1, static_cast<size_t>(g->width) * static_cast<size_t>(g->height)));
     if (!g->buffer) {
