@@ -1,0 +1,316 @@
+// Both programs used as a careless or hostile user would: closed standard
+// streams, bitmap paths that never end, bitmaps past the particle limit,
+// desktops that refuse or destroy the drawable, ignored signals, floods of
+// modifier presses, a root window that is not TrueColor. Every run must end
+// well inside its time limit, print no raw X error and leave no segment.
+#include <gtest/gtest.h>
+// After gtest, whose names Xlib's macros would clash with.
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "../desktop/desk.h"
+#include "support/proc.h"
+#include "support/shm.h"
+#include "support/xvfb.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char *const kPrograms[] = {VORBLES_BIN, VORBLES_PLAIN_BIN};
+const std::string kExitLine = "Exiting due to received signal\n";
+const std::string kNoSetUp = "Unable to initialise graphics routines\n";
+const int kScreenW = 640, kScreenH = 480;
+
+// A black root window, so that anything drawn on it shows.
+Xvfb &server() {
+    static Xvfb xvfb({"-screen", "0", "640x480x24", "-noreset", "-br"});
+    return xvfb;
+}
+
+bool is_plain(const std::string &program) { return program.find("plain") != std::string::npos; }
+
+std::vector<EnvChange> env(std::optional<std::string> saver = std::nullopt) {
+    return {{"DISPLAY", server().display()}, {"XSCREENSAVER_WINDOW", saver}};
+}
+
+// What a run prints last when it ends on the quit key or a signal.
+std::string exit_tail(const std::string &program) {
+    return kExitLine + (is_plain(program) ? "Not cleaning up anything... ! Yikes!\n" : "");
+}
+
+bool ends_with(const std::string &s, const std::string &tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Waits for the end of a run within the limit, and checks what every run
+// must hold: it ended in time, Xlib's handler printed nothing, and no segment
+// of the program is left.
+RunResult finish(Process &p, double limit_s) {
+    RunResult r = p.wait(limit_s);
+    EXPECT_FALSE(r.timed_out) << "still running after " << limit_s << " s";
+    EXPECT_EQ(r.err.find("X Error"), std::string::npos) << r.err;
+    expect_no_segment_left(p.pid());
+    return r;
+}
+
+RunResult run(const std::vector<std::string> &argv, const std::vector<EnvChange> &e, double limit_s) {
+    Process p(argv, e);
+    return finish(p, limit_s);
+}
+
+struct TempDir {
+    fs::path path;
+    TempDir() {
+        std::string templ = (fs::temp_directory_path() / "vorbles-hostile-XXXXXX").string();
+        if (!mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
+        path = templ;
+    }
+    ~TempDir() { fs::remove_all(path); }
+    std::string operator/(const std::string &name) const { return (path / name).string(); }
+};
+
+// An XBM of width x height with every pixel set.
+void write_full_xbm(const std::string &path, unsigned width, unsigned height) {
+    std::ofstream f(path);
+    f << "#define b_width " << width << "\n#define b_height " << height << "\nstatic unsigned char b_bits[] = {\n";
+    std::string row;
+    for (unsigned i = 0; i < (width + 7) / 8; ++i) row += "0xff,";
+    row += "\n";
+    for (unsigned r = 0; r < height; ++r) f << row;
+    f << "};\n";
+}
+
+class Hostile : public ::testing::Test {
+protected:
+    void clear_root() {
+        XClearWindow(c.d, DefaultRootWindow(c.d));
+        XSync(c.d, False);
+    }
+    long lit_on_root() { return lit_count(read_pixels(c.d, DefaultRootWindow(c.d), 0, 0, kScreenW, kScreenH)); }
+    // Starts a run in its own window and waits for the window.
+    std::unique_ptr<Process> start_in_window(const std::string &program, std::vector<std::string> args, Window *w) {
+        args.insert(args.begin(), program);
+        auto p = std::make_unique<Process>(args, env());
+        EXPECT_TRUE(p->wait_for("KEYBOARD CONTOLS", 30)) << p->err();
+        *w = find_vorbles_window(c.d);
+        EXPECT_NE(*w, 0u);
+        return p;
+    }
+    Connection c{server().display()};
+};
+
+// A closed standard descriptor must not become the X connection's: the run
+// goes as usual, whichever of them are closed.
+TEST_F(Hostile, ClosedStandardStreams) {
+    for (const std::string program : kPrograms)
+        for (const std::string closed : {"2>&-", ">&-", "<&- >&- 2>&-"}) {
+            SCOPED_TRACE(program + " " + closed);
+            RunResult r = run({"sh", "-c", "exec \"$0\" \"$@\" " + closed, program, "-l", "24", "-x", "100", "-y",
+                               "80", "-n", "500"},
+                              env(), 30);
+            EXPECT_EQ(r.status, 1);
+            if (closed == "2>&-") {
+                EXPECT_NE(r.out.find("Showing 24 frames and quitting\n"), std::string::npos) << r.out;
+                EXPECT_NE(r.out.find("KEYBOARD CONTOLS"), std::string::npos) << r.out;
+            }
+            if (closed == ">&-" && !is_plain(program)) {
+                EXPECT_NE(r.err.find("Have attached shm segment at "), std::string::npos) << r.err;
+            }
+        }
+}
+
+// Only a regular file of a sane size is read as a bitmap: a FIFO, a device
+// that never ends and an oversized file are refused at once.
+TEST_F(Hostile, BitmapPathsThatNeverEnd) {
+    TempDir dir;
+    const std::string fifo = dir / "fifo.xbm", big = dir / "big.xbm";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::ofstream(big).close();
+    fs::resize_file(big, (64u << 20) + 1);  // sparse: costs no disk
+    for (const std::string program : kPrograms)
+        for (const std::string &path : {fifo, std::string("/dev/zero"), big}) {
+            SCOPED_TRACE(program + " -i " + path);
+            RunResult r = run({program, "-i", path, "-x", "100", "-y", "80"}, env(), 20);
+            EXPECT_EQ(r.status, 1);
+            EXPECT_NE(r.out.find("Reading from file " + path + " returns 1\n"), std::string::npos) << r.out;
+            EXPECT_NE(r.err.find("Unable to read bitmap file " + path + "\nUnable to create particles\n"),
+                      std::string::npos)
+                << r.err;
+        }
+}
+
+// A bitmap past the particle limit is refused before anything large is made.
+TEST_F(Hostile, HugeBitmapIsRefused) {
+    TempDir dir;
+    const std::string path = dir / "huge.xbm";
+    write_full_xbm(path, 4096, 4096);
+    for (const std::string program : kPrograms) {
+        SCOPED_TRACE(program);
+        RunResult r = run({program, "-i", path, "-x", "100", "-y", "80"}, env(), 30);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out.find("Set psys count"), std::string::npos) << r.out;
+        EXPECT_NE(r.err.find("Bitmap file " + path +
+                             " needs 167772170 particles, more than the limit of 2000000\n"
+                             "Unable to create particles\n"),
+                  std::string::npos)
+            << r.err;
+    }
+}
+
+// A screen-saver window that cannot take TrueColor pixels is passed over for
+// the root window; a protocol error during set-up ends it with one line.
+TEST_F(Hostile, SetUpErrors) {
+    XSetWindowAttributes a{};
+    const Window input_only = XCreateWindow(c.d, DefaultRootWindow(c.d), 10, 10, 200, 150, 0, 0, InputOnly,
+                                            CopyFromParent, 0, &a);
+    XVisualInfo direct;
+    ASSERT_TRUE(XMatchVisualInfo(c.d, DefaultScreen(c.d), 24, DirectColor, &direct));
+    a.colormap = XCreateColormap(c.d, DefaultRootWindow(c.d), direct.visual, AllocNone);
+    const Window direct_colour = XCreateWindow(c.d, DefaultRootWindow(c.d), 10, 10, 200, 150, 0, 24, InputOutput,
+                                               direct.visual, CWColormap | CWBorderPixel | CWBackPixel, &a);
+    XMapWindow(c.d, input_only);
+    XMapWindow(c.d, direct_colour);
+    XSync(c.d, False);
+    for (const std::string program : kPrograms)
+        for (Window saver : {input_only, direct_colour}) {
+            SCOPED_TRACE(program + " " + std::to_string(saver));
+            clear_root();
+            RunResult r = run({program, "-r", "-l", "10", "-n", "20000"}, env(std::to_string(saver)), 30);
+            EXPECT_EQ(r.status, 1);
+            EXPECT_GT(lit_on_root(), 0) << "the root window was not drawn on";
+        }
+    XDestroyWindow(c.d, input_only);
+    XDestroyWindow(c.d, direct_colour);
+
+    // A window manager that destroys the window as it maps it: the graphics
+    // context is then asked for on a window that is gone.
+    for (const std::string program : kPrograms) {
+        SCOPED_TRACE(program);
+        Connection wm(server().display());
+        XSelectInput(wm.d, DefaultRootWindow(wm.d), SubstructureRedirectMask);
+        XSync(wm.d, False);
+        Process p({program, "-x", "100", "-y", "80", "-l", "10"}, env());
+        XEvent ev{};
+        for (int i = 0; i < 1000 && ev.type != MapRequest; ++i) {
+            if (XPending(wm.d))
+                XNextEvent(wm.d, &ev);
+            else
+                sleep_s(0.02);
+        }
+        ASSERT_EQ(ev.type, MapRequest);
+        XGrabServer(wm.d);
+        XMapWindow(wm.d, ev.xmaprequest.window);
+        XDestroyWindow(wm.d, ev.xmaprequest.window);
+        XUngrabServer(wm.d);
+        XSync(wm.d, False);
+        RunResult r = finish(p, 20);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(ends_with(r.err, "in request X_CreateGC\n" + kNoSetUp)) << r.err;
+        EXPECT_NE(r.err.find("The X server refused the set-up: BadDrawable"), std::string::npos) << r.err;
+    }
+}
+
+// The drawable destroyed under the running program ends the run as the quit
+// key does: its own window by another client, a screen saver's by its owner.
+TEST_F(Hostile, DestroyedDrawableEndsTheRun) {
+    for (const std::string program : kPrograms) {
+        SCOPED_TRACE(program);
+        Window w = 0;
+        auto p = start_in_window(program, {"-x", "120", "-y", "90", "-n", "2000"}, &w);
+        sleep_s(0.3);
+        XDestroyWindow(c.d, w);
+        XSync(c.d, False);
+        RunResult r = finish(*p, 15);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(ends_with(r.out, exit_tail(program))) << r.out;
+
+        Connection owner(server().display());
+        const Window saver = make_window(owner.d, 100, 100, 200, 150);
+        Process q({program, "-r", "-n", "2000"}, env(std::to_string(saver)));
+        ASSERT_TRUE(q.wait_for("KEYBOARD CONTOLS", 30)) << q.err();
+        sleep_s(0.3);
+        XDestroyWindow(owner.d, saver);
+        XSync(owner.d, False);
+        r = finish(q, 15);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(ends_with(r.out, exit_tail(program))) << r.out;
+    }
+}
+
+// Under nohup a hang-up does not end the run; the other signals still do.
+TEST_F(Hostile, IgnoredSignalsStayIgnored) {
+    for (const std::string program : kPrograms) {
+        SCOPED_TRACE(program);
+        Process p({"nohup", program, "-x", "100", "-y", "80", "-n", "500"}, env());
+        ASSERT_TRUE(p.wait_for("KEYBOARD CONTOLS", 30)) << p.err();
+        p.signal(SIGHUP);
+        sleep_s(0.5);
+        EXPECT_TRUE(p.running()) << "a hang-up ended the run under nohup";
+        p.signal(SIGTERM);
+        RunResult r = finish(p, 15);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(ends_with(r.out, exit_tail(program))) << r.out;
+    }
+}
+
+// A flood of presses that give no character does not hold up the quit key
+// behind it: they are all drained in the frame they arrive in (at one press a
+// frame, 2000 of them would take 80 s).
+TEST_F(Hostile, ModifierPressesDoNotDelayTheQuitKey) {
+    for (const std::string program : kPrograms) {
+        SCOPED_TRACE(program);
+        Window w = 0;
+        auto p = start_in_window(program, {"-x", "100", "-y", "80", "-n", "500"}, &w);
+        for (int i = 0; i < 2000; ++i) send_key(c.d, w, i % 2 ? XK_Shift_L : XK_Control_R);
+        send_key(c.d, w, XK_q);
+        RunResult r = finish(*p, 20);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(ends_with(r.out, exit_tail(program))) << r.out;
+    }
+}
+
+// Root-window mode on a root whose visual is not TrueColor (depth 8, PseudoColor)
+// is refused instead of painting TrueColor pixels into it.
+TEST_F(Hostile, RootWindowThatIsNotTrueColorIsRefused) {
+    Xvfb depth8({"-screen", "0", "320x240x8", "-noreset"});
+    for (const std::string program : kPrograms) {
+        SCOPED_TRACE(program);
+        RunResult r = run({program, "-r", "-l", "5"}, {{"DISPLAY", depth8.display()}}, 20);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "Unable to draw on the root window: its visual is not TrueColor\n" + kNoSetUp);
+    }
+}
+
+// On a depth-32 window the alternative renderer leaves every pixel opaque,
+// the row it clears above the bottom one included.
+TEST_F(Hostile, AlternativeRendererIsOpaqueOnDepth32) {
+    const int width = 64, height = 48;
+    for (const std::string program : kPrograms) {
+        SCOPED_TRACE(program);
+        Window w = 0;
+        auto p = start_in_window(program, {"-R", "-x", std::to_string(width), "-y", std::to_string(height)}, &w);
+        sleep_s(0.5);  // a dozen frames
+        XWindowAttributes attr;
+        ASSERT_TRUE(XGetWindowAttributes(c.d, w, &attr));
+        ASSERT_EQ(attr.depth, 32);
+        XImage *im = XGetImage(c.d, w, 0, 0, width, height, AllPlanes, ZPixmap);
+        ASSERT_NE(im, nullptr);
+        int transparent = 0;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) transparent += (XGetPixel(im, x, y) >> 24) != 0xff;
+        XDestroyImage(im);
+        EXPECT_EQ(transparent, 0);
+        send_key(c.d, w, XK_q);
+        EXPECT_EQ(finish(*p, 15).status, 1);
+    }
+}
+
+}  // namespace
