@@ -302,8 +302,12 @@ int gfx_SetupGfx(gfx *g) {
     return setup_done(g);
 }
 
+// The window's DestroyNotify ends the wait too: a window destroyed before it
+// was mapped (by a window manager, say) is never mapped, and the set-up then
+// fails on it instead of waiting for ever.
 Bool WaitForNotify(Display *, XEvent *e, XPointer arg) {
-    return e->type == MapNotify && e->xmap.window == reinterpret_cast<Window>(arg);
+    const Window w = reinterpret_cast<Window>(arg);
+    return (e->type == MapNotify && e->xmap.window == w) || (e->type == DestroyNotify && e->xdestroywindow.window == w);
 }
 
 int constrain_res(int *w, int wmin, int wmax, int wrep, int *h, int hmin, int hmax, int hrep) {

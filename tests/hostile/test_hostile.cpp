@@ -190,32 +190,33 @@ TEST_F(Hostile, SetUpErrors) {
     XDestroyWindow(c.d, input_only);
     XDestroyWindow(c.d, direct_colour);
 
-    // A window manager that destroys the window as it maps it: the graphics
-    // context is then asked for on a window that is gone.
-    for (const std::string program : kPrograms) {
-        SCOPED_TRACE(program);
-        Connection wm(server().display());
-        XSelectInput(wm.d, DefaultRootWindow(wm.d), SubstructureRedirectMask);
-        XSync(wm.d, False);
-        Process p({program, "-x", "100", "-y", "80", "-l", "10"}, env());
-        XEvent ev{};
-        for (int i = 0; i < 1000 && ev.type != MapRequest; ++i) {
-            if (XPending(wm.d))
-                XNextEvent(wm.d, &ev);
-            else
-                sleep_s(0.02);
+    // A window manager that destroys the window as it maps it, or instead of
+    // mapping it: the graphics context is then asked for on a window that is gone.
+    for (const std::string program : kPrograms)
+        for (bool map_first : {true, false}) {
+            SCOPED_TRACE(program + (map_first ? " mapped, then destroyed" : " destroyed unmapped"));
+            Connection wm(server().display());
+            XSelectInput(wm.d, DefaultRootWindow(wm.d), SubstructureRedirectMask);
+            XSync(wm.d, False);
+            Process p({program, "-x", "100", "-y", "80", "-l", "10"}, env());
+            XEvent ev{};
+            for (int i = 0; i < 1000 && ev.type != MapRequest; ++i) {
+                if (XPending(wm.d))
+                    XNextEvent(wm.d, &ev);
+                else
+                    sleep_s(0.02);
+            }
+            ASSERT_EQ(ev.type, MapRequest);
+            XGrabServer(wm.d);
+            if (map_first) XMapWindow(wm.d, ev.xmaprequest.window);
+            XDestroyWindow(wm.d, ev.xmaprequest.window);
+            XUngrabServer(wm.d);
+            XSync(wm.d, False);
+            RunResult r = finish(p, 20);
+            EXPECT_EQ(r.status, 1);
+            EXPECT_TRUE(ends_with(r.err, "in request X_CreateGC\n" + kNoSetUp)) << r.err;
+            EXPECT_NE(r.err.find("The X server refused the set-up: BadDrawable"), std::string::npos) << r.err;
         }
-        ASSERT_EQ(ev.type, MapRequest);
-        XGrabServer(wm.d);
-        XMapWindow(wm.d, ev.xmaprequest.window);
-        XDestroyWindow(wm.d, ev.xmaprequest.window);
-        XUngrabServer(wm.d);
-        XSync(wm.d, False);
-        RunResult r = finish(p, 20);
-        EXPECT_EQ(r.status, 1);
-        EXPECT_TRUE(ends_with(r.err, "in request X_CreateGC\n" + kNoSetUp)) << r.err;
-        EXPECT_NE(r.err.find("The X server refused the set-up: BadDrawable"), std::string::npos) << r.err;
-    }
 }
 
 // The drawable destroyed under the running program ends the run as the quit
