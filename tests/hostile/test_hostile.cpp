@@ -303,16 +303,25 @@ TEST_F(Hostile, AlternativeRendererIsOpaqueOnDepth32) {
         SCOPED_TRACE(program);
         Window w = 0;
         auto p = start_in_window(program, {"-R", "-x", std::to_string(width), "-y", std::to_string(height)}, &w);
-        sleep_s(0.5);  // a dozen frames
         XWindowAttributes attr;
         ASSERT_TRUE(XGetWindowAttributes(c.d, w, &attr));
         ASSERT_EQ(attr.depth, 32);
-        XImage *im = XGetImage(c.d, w, 0, 0, width, height, AllPlanes, ZPixmap);
-        ASSERT_NE(im, nullptr);
+        // Once particles show, a frame has been put, and each put covers the window.
+        bool drawn = false;
         int transparent = 0;
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x) transparent += (XGetPixel(im, x, y) >> 24) != 0xff;
-        XDestroyImage(im);
+        for (int tries = 0; tries < 200 && !drawn; ++tries, sleep_s(0.05)) {
+            XImage *im = XGetImage(c.d, w, 0, 0, width, height, AllPlanes, ZPixmap);
+            ASSERT_NE(im, nullptr);
+            transparent = 0;
+            for (int y = 0; y < height; ++y)
+                for (int x = 0; x < width; ++x) {
+                    const unsigned long px = XGetPixel(im, x, y);
+                    drawn = drawn || (px & 0xffffff) != 0;
+                    transparent += (px >> 24) != 0xff;
+                }
+            XDestroyImage(im);
+        }
+        ASSERT_TRUE(drawn);
         EXPECT_EQ(transparent, 0);
         send_key(c.d, w, XK_q);
         EXPECT_EQ(finish(*p, 15).status, 1);
