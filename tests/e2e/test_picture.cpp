@@ -5,8 +5,10 @@
 #include <X11/Xutil.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <sstream>
 
 #include "model.h"
 #include "support/proc.h"
@@ -46,7 +48,8 @@ protected:
     // the model; without -R the start-up parity picks the renderer, so either
     // of the 32-bit renderers' pictures is accepted then.
     void check(Server &s, const char *program, const RunOptions &o, bool force_alt) {
-        std::vector<std::string> argv = {program, "-r"};
+        std::vector<std::string> argv = launcher;
+        argv.insert(argv.end(), {program, "-r"});
         if (force_alt) argv.push_back("-R");
         for (auto &a : o.args()) argv.push_back(a);
         RunResult r = run_program(argv, {{"DISPLAY", s.xvfb.display()}}, 120);
@@ -71,6 +74,8 @@ protected:
         else
             EXPECT_TRUE(shown == normal || shown == alt) << program << ": picture differs from both renderers' models";
     }
+
+    std::vector<std::string> launcher;  // words run before the program, such as an emulator
 };
 
 TEST_F(Picture, Depth24MatchesTheModel) {
@@ -129,6 +134,32 @@ TEST_F(Picture, Depth16MatchesTheModel) {
         SCOPED_TRACE(program);
         check(s, program, o, false);
     }
+}
+
+// The programs of a build for another processor, through its emulator:
+// VORBLES_EMULATOR is the emulator's command line, VORBLES_CROSS_DIR the build
+// directory. Each force mode holds for the whole run (the first random change
+// draws it, the next is out of reach); then the sample bitmap's fixed particles.
+TEST_F(Picture, CrossBuildMatchesTheModel) {
+    const char *emulator = getenv("VORBLES_EMULATOR"), *dir = getenv("VORBLES_CROSS_DIR");
+    if (emulator == nullptr || dir == nullptr) GTEST_SKIP() << "no cross build named";
+    std::istringstream words(emulator);
+    for (std::string w; words >> w;) launcher.push_back(w);
+    const std::string shm = std::string(dir) + "/vorbles", plain = std::string(dir) + "/vorbles-plain";
+
+    Server s(xvfb_depth24());
+    RunOptions o;
+    o.frames = 8;
+    o.mode_period = 10000;
+    for (int mode = 0; mode < 5; ++mode) {
+        o.count = model_count_for_first_mode(mode, 1500);
+        SCOPED_TRACE("force mode " + std::to_string(mode + 1) + ", " + std::to_string(o.count) + " particles");
+        check(s, shm.c_str(), o, false);
+        check(s, plain.c_str(), o, true);
+    }
+    o.image_path = VORBLES_SOURCE_DIR "/share/vorbles.xbm";
+    check(s, shm.c_str(), o, true);
+    check(s, plain.c_str(), o, false);
 }
 
 }  // namespace
