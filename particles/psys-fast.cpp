@@ -362,7 +362,10 @@ inline void eq(d2 &r, const d2 &a, const d2 &b) { r = (d2)(a == b); }
 inline void pick(d2 &r, const d2 &k, const d2 &x, const d2 &y) {
     r = (d2)(((m2)k & (m2)x) | (~(m2)k & (m2)y));
 }
-inline unsigned bits(const d2 &k) { return static_cast<unsigned>(((m2)k)[0] & 1) | static_cast<unsigned>(((m2)k)[1] & 2); }
+inline unsigned bits(const d2 &k) {
+    const m2 lane = (m2)k;
+    return static_cast<unsigned>(lane[0] & 1) | static_cast<unsigned>(lane[1] & 2);
+}
 #endif
 inline void cells(const d2 &column, const d2 &row, int width, int *out) {
     for (int l = 0; l < 2; ++l) out[l] = static_cast<int>(row[l]) * width + static_cast<int>(column[l]);
