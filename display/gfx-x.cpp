@@ -2,6 +2,9 @@
 // colour table and teardown. The image transport is in transport-*.cpp.
 #include "display/gfx-x.h"
 
+#include <X11/Xatom.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -120,6 +123,27 @@ static int setup_root(gfx *g) {
     return 1;
 }
 
+// What desktops read to group, match and identify a window: WM_CLASS,
+// WM_CLIENT_MACHINE (XSetWMProperties adds it) and _NET_WM_PID.
+static void set_desktop_properties(gfx *g) {
+    char instance[] = "vorbles", cls[] = "Vorbles";
+    XClassHint hint;
+    hint.res_name = instance;
+    hint.res_class = cls;
+    XSetWMProperties(g->display, g->window, nullptr, nullptr, nullptr, 0, nullptr, nullptr, &hint);
+    const long pid = getpid();
+    XChangeProperty(g->display, g->window, XInternAtom(g->display, "_NET_WM_PID", False), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char *>(&pid), 1);
+}
+
+// The title as desktops that read UTF-8 names expect it, beside WM_NAME.
+static void set_utf8_title(gfx *g) {
+    static const char title[] = "vorbles";
+    XChangeProperty(g->display, g->window, XInternAtom(g->display, "_NET_WM_NAME", False),
+                    XInternAtom(g->display, "UTF8_STRING", False), 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char *>(title), sizeof title - 1);
+}
+
 // Own-window mode: a top-level window titled "vorbles", mapped before we return.
 static int setup_own_window(gfx *g) {
     Display *d = g->display;
@@ -145,12 +169,14 @@ static int setup_own_window(gfx *g) {
     // Let the window manager's close button end the run like the quit key.
     g->wm_delete = XInternAtom(d, "WM_DELETE_WINDOW", False);
     XSetWMProtocols(d, g->window, &g->wm_delete, 1);
+    set_desktop_properties(g);
     if (!XMapWindow(d, g->window)) {
         fprintf(stderr, "Unable to map windows\n");
         return 0;
     }
     XSync(d, False);
     XStoreName(d, g->window, "vorbles");
+    set_utf8_title(g);
     XEvent ev;
     XIfEvent(d, &ev, WaitForNotify, reinterpret_cast<XPointer>(g->window));
     g->gc = XCreateGC(d, g->window, 0, nullptr);

@@ -2,6 +2,8 @@
 // closes the window, and a screen saver that lends its own window to draw in.
 #include <X11/keysym.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -176,6 +178,25 @@ TEST_P(Desktop, WithoutTheVariableNothingChanges) {
     EXPECT_EQ(lit_count(read_pixels(c.d, saver, 0, 0, w, h)), 0);
     XDestroyWindow(c.d, saver);
     XSync(c.d, False);
+}
+
+// What desktops read to name, group and match the window.
+TEST_P(Desktop, WindowCarriesTheDesktopProperties) {
+    Process p({program(), "-x", "160", "-y", "120", "-n", "2000"}, env());
+    ASSERT_TRUE(p.wait_for("KEYBOARD CONTOLS", 30)) << p.err();
+    const Window w = find_vorbles_window(c.d);
+    ASSERT_NE(w, 0u) << p.err();
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    const std::string got = shell("DISPLAY=" + server().display() + " xprop -id " + std::to_string(w) +
+                                  " WM_NAME _NET_WM_NAME WM_CLASS WM_CLIENT_MACHINE _NET_WM_PID");
+    EXPECT_EQ(got, "WM_NAME(STRING) = \"vorbles\"\n"
+                   "_NET_WM_NAME(UTF8_STRING) = \"vorbles\"\n"
+                   "WM_CLASS(STRING) = \"vorbles\", \"Vorbles\"\n"
+                   "WM_CLIENT_MACHINE(STRING) = \"" +
+                       std::string(host) + "\"\n_NET_WM_PID(CARDINAL) = " + std::to_string(p.pid()) + "\n");
+    p.signal(SIGTERM);
+    EXPECT_EQ(p.wait(30).status, 1);
 }
 
 // The sample bitmap that the README and the manual page suggest: a valid XBM
