@@ -213,6 +213,13 @@ static int setup_failed(gfx *g) {
     return 0;
 }
 
+// A run on the root window gives the desktop back: the area it drew shows the
+// root's background again. A screen saver's window is its owner's to clear.
+static void clear_root_picture(gfx *g) {
+    if (!g->use_root || g->window != RootWindow(g->display, g->vinfo.screen)) return;
+    XClearArea(g->display, g->window, g->x_offset, g->y_offset, g->width, g->height, False);
+}
+
 int gfx_SetupGfx(gfx *g) {
     const char *name = getenv("DISPLAY");
     g->display = XOpenDisplay(name);
@@ -289,6 +296,7 @@ int gfx_close_requested(gfx *g) {
 }
 
 void gfx_cleanup(gfx *g) {
+    clear_root_picture(g);  // XCloseDisplay below sends it and waits for the server
     gfx_release_image(g);
     if (g->window != RootWindow(g->display, g->vinfo.screen)) XFreeGC(g->display, g->gc);
     XCloseDisplay(g->display);

@@ -158,16 +158,20 @@ TEST_P(Desktop, ScreenSaverWindowGetsThePicture) {
 }
 
 // Without the variable (or with one that names no window) the root window is
-// drawn on; without -r the variable is not read.
-TEST_P(Desktop, WithoutTheVariableNothingChanges) {
+// drawn on, and given back black when the run ends; without -r the variable
+// is not read.
+TEST_P(Desktop, WithoutTheVariableTheRootWindowIsDrawnOnAndCleared) {
     const int x = 300, y = 300, w = 400, h = 300;
     const Window saver = make_window(c.d, x, y, w, h);
     for (const std::optional<std::string> &value : {std::optional<std::string>(), std::optional<std::string>("junk")}) {
         SCOPED_TRACE(value.value_or("unset"));
         clear_root();
-        RunResult r = run_program({program(), "-r", "-n", "20000", "-l", "30"}, env(value), 60);
-        EXPECT_EQ(r.status, 1) << r.err;
-        EXPECT_GT(lit_outside(c.d, x, y, w, h), 0) << "nothing drawn on the root window";
+        Process p({program(), "-r", "-n", "20000"}, env(value));
+        EXPECT_TRUE(wait_until([&] { return lit_outside(c.d, x, y, w, h) > 0; }, 30))
+            << "nothing drawn on the root window";
+        p.signal(SIGTERM);
+        EXPECT_EQ(p.wait(30).status, 1);
+        EXPECT_EQ(lit_outside(c.d, x, y, w, h), 0) << "the last frame stays on the desktop";
         EXPECT_EQ(lit_count(read_pixels(c.d, saver, 0, 0, w, h)), 0);
     }
 
