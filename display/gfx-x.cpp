@@ -2,9 +2,6 @@
 // colour table and teardown. The image transport is in transport-*.cpp.
 #include "display/gfx-x.h"
 
-#include <X11/Xatom.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -12,6 +9,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include <X11/Xatom.h>
+#include <unistd.h>
 
 // Sizes outside this range fall back to a default.
 static const int MIN_RES = 16;
@@ -93,8 +93,9 @@ static int root_fallback_height(int screen_height) {
 
 static int root_fallback_width(int screen_width) { return screen_width < MIN_RES ? MIN_RES : screen_width; }
 
-// The picture on a root-mode drawable of dw x dh: the size the user asked for
-// where it is in range, else one taken from the drawable, centred on it.
+// The picture on a root-mode drawable of dw x dh, by the rule setup_root
+// applies at start: the size the user asked for where it is in range, else
+// one taken from the drawable, centred on it.
 static void place_on_drawable(const gfx *g, int dw, int dh, int *w, int *h, int *x, int *y) {
     *w = out_of_range(g->requested_width) ? root_fallback_width(dw) : g->requested_width;
     *h = out_of_range(g->requested_height) ? root_fallback_height(dh) : g->requested_height;
@@ -105,6 +106,8 @@ static void place_on_drawable(const gfx *g, int dw, int dh, int *w, int *h, int 
 // Root-window mode: the root window, or the screen saver's window, centred.
 static int setup_root(gfx *g) {
     Display *d = g->display;
+    g->requested_width = g->width;
+    g->requested_height = g->height;
     int screen = DefaultScreen(d);
     XWindowAttributes attr;
     Window target = screensaver_window(d, &attr);
@@ -125,9 +128,10 @@ static int setup_root(gfx *g) {
         g->gc = DefaultGC(d, screen);
     else
         g->gc = XCreateGC(d, target, 0, nullptr);
-    g->requested_width = g->width;
-    g->requested_height = g->height;
-    place_on_drawable(g, attr.width, attr.height, &g->width, &g->height, &g->x_offset, &g->y_offset);
+    if (out_of_range(g->width)) g->width = root_fallback_width(attr.width);
+    if (out_of_range(g->height)) g->height = root_fallback_height(attr.height);
+    g->y_offset = (attr.height - g->height) / 2;
+    g->x_offset = (attr.width - g->width) / 2;
     // A new screen size (RandR) or a resized screen-saver window arrives as a
     // ConfigureNotify of the drawable; gfx_close_requested follows it.
     XSelectInput(d, target, StructureNotifyMask);
@@ -224,60 +228,6 @@ static int setup_failed(gfx *g) {
     return 0;
 }
 
-static int clamp_res(int v) { return v < MIN_RES ? MIN_RES : v > MAX_RES ? MAX_RES : v; }
-
-// Makes the image and the intensity buffer anew at width x height and releases
-// the old ones. When the new ones cannot be made, the old ones stay and 0 is
-// returned. The intensities start at zero; the particles go on as they are.
-static int remake_image(gfx *g, int width, int height) {
-    gfx old = *g;
-    g->width = width;
-    g->height = height;
-    if (!gfx_setup_ximage(g)) {
-        *g = old;
-        return 0;
-    }
-    gfx_discard_image(&old);
-    free(old.buffer);
-    gfx_create_cmap(g);
-    if (alpha_bits(g->image)) fill_with_black(g);
-    return 1;
-}
-
-// The drawable now measures dw x dh. The own window gets a picture of its
-// size, within the size limits; root-window mode sizes and centres the
-// picture as at start. Nothing happens while the picture stays as it is (a
-// window manager that moves or reparents the window reports the same size).
-static void follow_drawable(gfx *g, int dw, int dh) {
-    int w = clamp_res(dw), h = clamp_res(dh), x = 0, y = 0;
-    if (g->use_root) place_on_drawable(g, dw, dh, &w, &h, &x, &y);
-    if (w == g->width && h == g->height && x == g->x_offset && y == g->y_offset) return;
-    const int old_w = g->width, old_h = g->height, old_x = g->x_offset, old_y = g->y_offset;
-    if ((w != old_w || h != old_h) && !remake_image(g, w, h)) {
-        fprintf(stderr, "Unable to resize the picture to %dx%d\n", w, h);
-        return;
-    }
-    g->x_offset = x;
-    g->y_offset = y;
-    // The old picture would stay wherever the new one does not cover it.
-    if (g->use_root) XClearArea(g->display, g->window, old_x, old_y, old_w, old_h, False);
-}
-
-// The size that a ConfigureNotify of the drawable reports; later events
-// overwrite earlier ones, so a drag that sends many costs one remake.
-static void note_size(const gfx *g, const XEvent *ev, int *w, int *h) {
-    if (ev->type != ConfigureNotify || ev->xconfigure.window != g->window) return;
-    *w = ev->xconfigure.width;
-    *h = ev->xconfigure.height;
-}
-
-// A run on the root window gives the desktop back: the area it drew shows the
-// root's background again. A screen saver's window is its owner's to clear.
-static void clear_root_picture(gfx *g) {
-    if (!g->use_root || g->window != RootWindow(g->display, g->vinfo.screen)) return;
-    XClearArea(g->display, g->window, g->x_offset, g->y_offset, g->width, g->height, False);
-}
-
 int gfx_SetupGfx(gfx *g) {
     const char *name = getenv("DISPLAY");
     g->display = XOpenDisplay(name);
@@ -331,6 +281,60 @@ int gfx_getkey(gfx *g) {
     char c;
     if (XLookupString(&ev.xkey, &c, 1, nullptr, nullptr) < 1) return 0;
     return static_cast<signed char>(c);
+}
+
+static int clamp_res(int v) { return v < MIN_RES ? MIN_RES : v > MAX_RES ? MAX_RES : v; }
+
+// Makes the image and the intensity buffer anew at width x height and releases
+// the old ones. When the new ones cannot be made, the old ones stay and 0 is
+// returned. The intensities start at zero; the particles go on as they are.
+static int remake_image(gfx *g, int width, int height) {
+    gfx old = *g;
+    g->width = width;
+    g->height = height;
+    if (!gfx_setup_ximage(g)) {
+        *g = old;
+        return 0;
+    }
+    gfx_discard_image(&old);
+    free(old.buffer);
+    gfx_create_cmap(g);
+    if (alpha_bits(g->image)) fill_with_black(g);
+    return 1;
+}
+
+// The drawable now measures dw x dh. The own window gets a picture of its
+// size, within the size limits; root-window mode sizes and centres the
+// picture as at start. Nothing happens while the picture stays as it is (a
+// window manager that moves or reparents the window reports the same size).
+static void follow_drawable(gfx *g, int dw, int dh) {
+    int w = clamp_res(dw), h = clamp_res(dh), x = 0, y = 0;
+    if (g->use_root) place_on_drawable(g, dw, dh, &w, &h, &x, &y);
+    if (w == g->width && h == g->height && x == g->x_offset && y == g->y_offset) return;
+    const int old_w = g->width, old_h = g->height, old_x = g->x_offset, old_y = g->y_offset;
+    if ((w != old_w || h != old_h) && !remake_image(g, w, h)) {
+        fprintf(stderr, "Unable to resize the picture to %dx%d\n", w, h);
+        return;
+    }
+    g->x_offset = x;
+    g->y_offset = y;
+    // The old picture would stay wherever the new one does not cover it.
+    if (g->use_root) XClearArea(g->display, g->window, old_x, old_y, old_w, old_h, False);
+}
+
+// The size that a ConfigureNotify of the drawable reports; later events
+// overwrite earlier ones, so a drag that sends many costs one remake.
+static void note_size(const gfx *g, const XEvent *ev, int *w, int *h) {
+    if (ev->type != ConfigureNotify || ev->xconfigure.window != g->window) return;
+    *w = ev->xconfigure.width;
+    *h = ev->xconfigure.height;
+}
+
+// A run on the root window gives the desktop back: the area it drew shows the
+// root's background again. A screen saver's window is its owner's to clear.
+static void clear_root_picture(gfx *g) {
+    if (!g->use_root || g->window != RootWindow(g->display, g->vinfo.screen)) return;
+    XClearArea(g->display, g->window, g->x_offset, g->y_offset, g->width, g->height, False);
 }
 
 static Bool not_a_key_press(Display *, XEvent *e, XPointer) { return e->type != KeyPress; }
