@@ -141,14 +141,21 @@ static int setup_root(gfx *g) {
 // What desktops read to group, match and identify a window: WM_CLASS,
 // WM_CLIENT_MACHINE (XSetWMProperties adds it) and _NET_WM_PID.
 static void set_desktop_properties(gfx *g) {
+    // One round trip for the atoms of this and of set_utf8_title: Xlib keeps
+    // them, so that nothing waits on the server between the map and the wait
+    // for it.
+    char pid_name[] = "_NET_WM_PID", name_name[] = "_NET_WM_NAME", utf8_name[] = "UTF8_STRING";
+    char *names[] = {pid_name, name_name, utf8_name};
+    Atom atoms[3];
+    XInternAtoms(g->display, names, 3, False, atoms);
     char instance[] = "vorbles", cls[] = "Vorbles";
     XClassHint hint;
     hint.res_name = instance;
     hint.res_class = cls;
     XSetWMProperties(g->display, g->window, nullptr, nullptr, nullptr, 0, nullptr, nullptr, &hint);
     const long pid = getpid();
-    XChangeProperty(g->display, g->window, XInternAtom(g->display, "_NET_WM_PID", False), XA_CARDINAL, 32,
-                    PropModeReplace, reinterpret_cast<const unsigned char *>(&pid), 1);
+    XChangeProperty(g->display, g->window, atoms[0], XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char *>(&pid), 1);
 }
 
 // The title as desktops that read UTF-8 names expect it, beside WM_NAME.
