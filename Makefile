@@ -9,6 +9,8 @@ BUILD_PKGS = cmake make g++ libx11-dev libxext-dev
 TEST_PKGS  = $(BUILD_PKGS) googletest libgtest-dev libbenchmark-dev xvfb xauth xdotool x11-apps x11-utils imagemagick man-db groff-base
 RUN_PKGS   = $(BUILD_PKGS) xvfb x11-apps x11-utils imagemagick
 
+CROSS_PKGS = g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user libx11-dev:arm64 libxext-dev:arm64 libgtest-dev:arm64
+
 .PHONY: all run test bench build build-asan deps-build deps-test install clean
 
 all: build
@@ -42,6 +44,13 @@ test: deps-test
 	$(MAKE) --no-print-directory build-asan
 	cd $(BUILD) && ctest -j $(JOBS) --output-on-failure
 	cd $(BUILD_ASAN) && ctest -j $(JOBS) --output-on-failure
+	$(MAKE) --no-print-directory test-aarch64
+
+# The aarch64 cross build under the user-mode emulator; needs the host build.
+.PHONY: test-aarch64
+test-aarch64: build
+	@scripts/ensure-packages $(CROSS_PKGS)
+	JOBS=$(JOBS) scripts/test-aarch64 $(BUILD) $(BUILD)-aarch64
 
 bench: build
 	scripts/bench $(BUILD)
@@ -50,4 +59,4 @@ install: build
 	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD)-aarch64

@@ -87,7 +87,9 @@ void add(const std::string &name, const mode *m, int count, work_fn work) {
 }  // namespace
 
 int main(int argc, char **argv) {
+#if defined(__x86_64__)
     const psys_simd best = psys_simd_best();
+#endif
     for (int count : {10000, 200000, 2000000}) {
         for (const mode &m : MODES) {
             add("frame/plain", &m, count, [](scene &s) { s.frame_plain(); });
@@ -96,11 +98,13 @@ int main(int argc, char **argv) {
             add("step/fast", &m, count, [](scene &s) { psys_automovep_fast(&s.ps); });
             add("step/fast+paint", &m, count,
                 [](scene &s) { psys_automovep_paint(&s.ps, s.cells.data(), WIDTH, HEIGHT, 50); });
+#if defined(__x86_64__)
             if (best >= psys_simd::avx2)
                 add("step/fast-avx2", &m, count,
                     [](scene &s) { psys_automovep_simd(&s.ps, nullptr, 0, 0, 0, psys_simd::avx2); });
             add("step/fast-sse2", &m, count,
                 [](scene &s) { psys_automovep_simd(&s.ps, nullptr, 0, 0, 0, psys_simd::sse2); });
+#endif
         }
         add("paint/plain", &MODES[3], count, [](scene &s) { paint_particles(&s.ps, &s.g, 50); });
     }

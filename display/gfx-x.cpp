@@ -13,6 +13,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <X11/Xatom.h>
+#include <unistd.h>
+
 // Sizes outside this range fall back to a default.
 static const int MIN_RES = 16;
 static const int MAX_RES = 4096;
@@ -95,9 +98,21 @@ static int root_fallback_height(int screen_height) {
 
 static int root_fallback_width(int screen_width) { return screen_width < MIN_RES ? MIN_RES : screen_width; }
 
+// The picture on a root-mode drawable of dw x dh, by the rule setup_root
+// applies at start: the size the user asked for where it is in range, else
+// one taken from the drawable, centred on it.
+static void place_on_drawable(const gfx *g, int dw, int dh, int *w, int *h, int *x, int *y) {
+    *w = out_of_range(g->requested_width) ? root_fallback_width(dw) : g->requested_width;
+    *h = out_of_range(g->requested_height) ? root_fallback_height(dh) : g->requested_height;
+    *y = (dh - *h) / 2;
+    *x = (dw - *w) / 2;
+}
+
 // Root-window mode: the root window, or the screen saver's window, centred.
 static int setup_root(gfx *g) {
     Display *d = g->display;
+    g->requested_width = g->width;
+    g->requested_height = g->height;
     int screen = DefaultScreen(d);
     XWindowAttributes attr;
     Window target = screensaver_window(d, &attr);
@@ -118,13 +133,44 @@ static int setup_root(gfx *g) {
         g->gc = DefaultGC(d, screen);
     else
         g->gc = XCreateGC(d, target, 0, nullptr);
-    // Its owner may destroy a screen saver's window; the DestroyNotify ends the run.
-    if (target != RootWindow(d, screen)) XSelectInput(d, target, StructureNotifyMask);
     if (out_of_range(g->width)) g->width = root_fallback_width(attr.width);
     if (out_of_range(g->height)) g->height = root_fallback_height(attr.height);
     g->y_offset = (attr.height - g->height) / 2;
     g->x_offset = (attr.width - g->width) / 2;
+    // A new screen size (RandR) or a resized screen-saver window arrives as a
+    // ConfigureNotify of the drawable; gfx_close_requested follows it. A
+    // screen saver's window destroyed by its owner sends DestroyNotify, which
+    // ends the run.
+    XSelectInput(d, target, StructureNotifyMask);
     return 1;
+}
+
+// What desktops read to group, match and identify a window: WM_CLASS,
+// WM_CLIENT_MACHINE (XSetWMProperties adds it) and _NET_WM_PID.
+static void set_desktop_properties(gfx *g) {
+    // One round trip for the atoms of this and of set_utf8_title: Xlib keeps
+    // them, so that nothing waits on the server between the map and the wait
+    // for it.
+    char pid_name[] = "_NET_WM_PID", name_name[] = "_NET_WM_NAME", utf8_name[] = "UTF8_STRING";
+    char *names[] = {pid_name, name_name, utf8_name};
+    Atom atoms[3];
+    XInternAtoms(g->display, names, 3, False, atoms);
+    char instance[] = "vorbles", cls[] = "Vorbles";
+    XClassHint hint;
+    hint.res_name = instance;
+    hint.res_class = cls;
+    XSetWMProperties(g->display, g->window, nullptr, nullptr, nullptr, 0, nullptr, nullptr, &hint);
+    const long pid = getpid();
+    XChangeProperty(g->display, g->window, atoms[0], XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char *>(&pid), 1);
+}
+
+// The title as desktops that read UTF-8 names expect it, beside WM_NAME.
+static void set_utf8_title(gfx *g) {
+    static const char title[] = "vorbles";
+    XChangeProperty(g->display, g->window, XInternAtom(g->display, "_NET_WM_NAME", False),
+                    XInternAtom(g->display, "UTF8_STRING", False), 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char *>(title), sizeof title - 1);
 }
 
 // Own-window mode: a top-level window titled "vorbles", mapped before we return.
@@ -152,12 +198,14 @@ static int setup_own_window(gfx *g) {
     // Let the window manager's close button end the run like the quit key.
     g->wm_delete = XInternAtom(d, "WM_DELETE_WINDOW", False);
     XSetWMProtocols(d, g->window, &g->wm_delete, 1);
+    set_desktop_properties(g);
     if (!XMapWindow(d, g->window)) {
         fprintf(stderr, "Unable to map windows\n");
         return 0;
     }
     XSync(d, False);
     XStoreName(d, g->window, "vorbles");
+    set_utf8_title(g);
     XEvent ev;
     XIfEvent(d, &ev, WaitForNotify, reinterpret_cast<XPointer>(g->window));
     g->gc = XCreateGC(d, g->window, 0, nullptr);
@@ -340,6 +388,60 @@ int gfx_drawable_lost(gfx *g) {
     return run_drawable_lost;
 }
 
+static int clamp_res(int v) { return v < MIN_RES ? MIN_RES : v > MAX_RES ? MAX_RES : v; }
+
+// Makes the image and the intensity buffer anew at width x height and releases
+// the old ones. When the new ones cannot be made, the old ones stay and 0 is
+// returned. The intensities start at zero; the particles go on as they are.
+static int remake_image(gfx *g, int width, int height) {
+    gfx old = *g;
+    g->width = width;
+    g->height = height;
+    if (!gfx_setup_ximage(g)) {
+        *g = old;
+        return 0;
+    }
+    gfx_discard_image(&old);
+    free(old.buffer);
+    gfx_create_cmap(g);
+    if (alpha_bits(g->image)) fill_with_black(g);
+    return 1;
+}
+
+// The drawable now measures dw x dh. The own window gets a picture of its
+// size, within the size limits; root-window mode sizes and centres the
+// picture as at start. Nothing happens while the picture stays as it is (a
+// window manager that moves or reparents the window reports the same size).
+static void follow_drawable(gfx *g, int dw, int dh) {
+    int w = clamp_res(dw), h = clamp_res(dh), x = 0, y = 0;
+    if (g->use_root) place_on_drawable(g, dw, dh, &w, &h, &x, &y);
+    if (w == g->width && h == g->height && x == g->x_offset && y == g->y_offset) return;
+    const int old_w = g->width, old_h = g->height, old_x = g->x_offset, old_y = g->y_offset;
+    if ((w != old_w || h != old_h) && !remake_image(g, w, h)) {
+        fprintf(stderr, "Unable to resize the picture to %dx%d\n", w, h);
+        return;
+    }
+    g->x_offset = x;
+    g->y_offset = y;
+    // The old picture would stay wherever the new one does not cover it.
+    if (g->use_root) XClearArea(g->display, g->window, old_x, old_y, old_w, old_h, False);
+}
+
+// The size that a ConfigureNotify of the drawable reports; later events
+// overwrite earlier ones, so a drag that sends many costs one remake.
+static void note_size(const gfx *g, const XEvent *ev, int *w, int *h) {
+    if (ev->type != ConfigureNotify || ev->xconfigure.window != g->window) return;
+    *w = ev->xconfigure.width;
+    *h = ev->xconfigure.height;
+}
+
+// A run on the root window gives the desktop back: the area it drew shows the
+// root's background again. A screen saver's window is its owner's to clear.
+static void clear_root_picture(gfx *g) {
+    if (!g->use_root || g->window != RootWindow(g->display, g->vinfo.screen)) return;
+    XClearArea(g->display, g->window, g->x_offset, g->y_offset, g->width, g->height, False);
+}
+
 static Bool not_a_key_press(Display *, XEvent *e, XPointer) { return e->type != KeyPress; }
 
 int gfx_close_requested(gfx *g) {
@@ -348,7 +450,9 @@ int gfx_close_requested(gfx *g) {
     // gfx_getkey.
     int requested = 0;
     XEvent ev;
+    int new_w = 0, new_h = 0;
     while (XCheckIfEvent(g->display, &ev, not_a_key_press, nullptr)) {
+        note_size(g, &ev, &new_w, &new_h);
         if (ev.type == MappingNotify) {
             XRefreshKeyboardMapping(&ev.xmapping);
         } else if (ev.type == ClientMessage && g->wm_delete != None && ev.xclient.window == g->window &&
@@ -357,10 +461,12 @@ int gfx_close_requested(gfx *g) {
             requested = 1;
         }
     }
+    if (new_w > 0 && new_h > 0) follow_drawable(g, new_w, new_h);
     return requested;
 }
 
 void gfx_cleanup(gfx *g) {
+    clear_root_picture(g);  // XCloseDisplay below sends it and waits for the server
     gfx_release_image(g);
     if (g->window != RootWindow(g->display, g->vinfo.screen)) XFreeGC(g->display, g->gc);
     XCloseDisplay(g->display);

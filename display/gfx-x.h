@@ -22,6 +22,10 @@ struct gfx {
     long base_color;
     int default_width;
     int default_height;
+    // The size the user asked for, before any correction: root-window mode
+    // sizes the picture from it again when its drawable changes size.
+    int requested_width;
+    int requested_height;
     int x_offset;
     int y_offset;
     Atom wm_delete;  // WM_DELETE_WINDOW of the own window, None in root-window mode
@@ -40,6 +44,7 @@ int gfx_getkey(gfx *g);
 int gfx_drawable_lost(gfx *g);
 // Discards the own window's unread pointer, button and structure events and
 // reports 1 when the window manager asked to close the window, else 0.
+// When the drawable has changed size, the picture follows it (see gfx-x.cpp).
 int gfx_close_requested(gfx *g);
 void gfx_cleanup(gfx *g);
 
@@ -47,6 +52,9 @@ void gfx_cleanup(gfx *g);
 int gfx_setup_ximage(gfx *g);
 void gfx_display_image(gfx *g);
 void gfx_release_image(gfx *g);
+// Releases the image as gfx_release_image does, without a word: the image is
+// being made anew at another size and the run goes on.
+void gfx_discard_image(gfx *g);
 
 // Colour table.
 void gfx_create_cmap(gfx *g);

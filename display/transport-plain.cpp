@@ -34,3 +34,8 @@ void gfx_release_image(gfx *g) {
     XDestroyImage(g->image);
     g->image = nullptr;
 }
+
+void gfx_discard_image(gfx *g) {
+    XDestroyImage(g->image);
+    g->image = nullptr;
+}

@@ -100,3 +100,6 @@ void gfx_release_image(gfx *g) {
     shmdt(g->shminfo.shmaddr);
     shmctl(g->shminfo.shmid, IPC_RMID, nullptr);
 }
+
+// The release steps print nothing here; the segment goes as at the end of a run.
+void gfx_discard_image(gfx *g) { gfx_release_image(g); }

@@ -16,7 +16,11 @@
 // done in descending order of index.
 #include "particles/psys-fast.h"
 
+#if defined(__x86_64__)
 #include <immintrin.h>
+#elif defined(__aarch64__)
+#include <arm_neon.h>
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -138,9 +142,9 @@ void finish_motion(particle *p, const step_params &sp) {
 // compiler's vector extensions; everything else goes through the small
 // functions below, one set per instruction set, because the compiler builds
 // comparisons and shuffles well only inside code for their own instruction set.
-
-#define AVX512 __attribute__((target("avx512f,avx512dq,avx512vl,avx512bw")))
-#define AVX2 __attribute__((target("avx2")))
+// x86-64 has sets of eight, four and two lanes in its own intrinsics; other
+// processors have one set of two lanes in the vector extensions, which aarch64
+// takes with NEON's square root.
 
 // A life as the high half of a 64-bit word, to compare with a fifth word
 // shifted up by 32 bits.
@@ -163,6 +167,10 @@ template <class D>
 struct chunk {
     D x, y, vx, vy, life;
 };
+
+#if defined(__x86_64__)
+#define AVX512 __attribute__((target("avx512f,avx512dq,avx512vl,avx512bw")))
+#define AVX2 __attribute__((target("avx2")))
 
 // Four lanes. Four records are five registers in which word f of particle j
 // sits in lane (j + f) mod 4, so each field is three blends and a rotation.
@@ -321,6 +329,44 @@ inline void pick(d2 &r, const d2 &k, const d2 &x, const d2 &y) {
     r = (d2)_mm_or_pd(_mm_and_pd((__m128d)k, (__m128d)x), _mm_andnot_pd((__m128d)k, (__m128d)y));
 }
 inline unsigned bits(const d2 &k) { return _mm_movemask_pd((__m128d)k); }
+#else
+// Two lanes in the vector extensions: a comparison gives each lane all ones
+// or all zeros, and a choice between two vectors is bitwise.
+using m2 = lanes<2>::m;
+inline void load_lanes(const particle *p, chunk<d2> &c) {
+    d2 r[5];
+    memcpy(r, p, sizeof r);
+    c.x = __builtin_shufflevector(r[0], r[2], 0, 3);
+    c.y = __builtin_shufflevector(r[0], r[3], 1, 2);
+    c.vx = __builtin_shufflevector(r[1], r[3], 0, 3);
+    c.vy = __builtin_shufflevector(r[1], r[4], 1, 2);
+    c.life = __builtin_shufflevector(r[2], r[4], 0, 3);
+}
+inline void store_lanes(particle *p, const chunk<d2> &c) {
+    const d2 r[5] = {__builtin_shufflevector(c.x, c.y, 0, 2), __builtin_shufflevector(c.vx, c.vy, 0, 2),
+                     __builtin_shufflevector(c.life, c.x, 0, 3), __builtin_shufflevector(c.y, c.vx, 1, 3),
+                     __builtin_shufflevector(c.vy, c.life, 1, 3)};
+    memcpy(p, r, sizeof r);
+}
+inline void life_is(d2 &r, const d2 &word, int v) { r = (d2)(((m2)word << 32) == m2{} + life_word(v)); }
+inline void root(d2 &v) {
+#if defined(__aarch64__)
+    v = (d2)vsqrtq_f64((float64x2_t)v);
+#else
+    for (int l = 0; l < 2; ++l) v[l] = std::sqrt(v[l]);
+#endif
+}
+inline void lt(d2 &r, const d2 &a, const d2 &b) { r = (d2)(a < b); }
+inline void gt(d2 &r, const d2 &a, const d2 &b) { r = (d2)(a > b); }
+inline void eq(d2 &r, const d2 &a, const d2 &b) { r = (d2)(a == b); }
+inline void pick(d2 &r, const d2 &k, const d2 &x, const d2 &y) {
+    r = (d2)(((m2)k & (m2)x) | (~(m2)k & (m2)y));
+}
+inline unsigned bits(const d2 &k) {
+    const m2 lane = (m2)k;
+    return static_cast<unsigned>(lane[0] & 1) | static_cast<unsigned>(lane[1] & 2);
+}
+#endif
 inline void cells(const d2 &column, const d2 &row, int width, int *out) {
     for (int l = 0; l < 2; ++l) out[l] = static_cast<int>(row[l]) * width + static_cast<int>(column[l]);
 }
@@ -339,10 +385,12 @@ template <class D>
 struct mask_of {
     using type = D;
 };
+#if defined(__x86_64__)
 template <>
 struct mask_of<d8> {
     using type = __mmask8;
 };
+#endif
 template <class D>
 using mask_t = typename mask_of<D>::type;
 
@@ -782,7 +830,9 @@ struct kernel {
         // the buffer pushed out of the caches by the records. Each update is a
         // look-up of the saturated sum, which is quicker than forming it.
         if (cell_of != nullptr) {
+#if defined(__x86_64__)
             _mm_sfence();  // the streamed indices are seen by the loads below
+#endif
             unsigned char raised[256];
             for (unsigned v = 0; v < 256; ++v)
                 raised[v] = static_cast<unsigned char>(std::min(255u, v + cv.brightness));
@@ -797,6 +847,7 @@ struct kernel {
 
 using sweep_fn = void (*)(const step_params &, const canvas &);
 
+#if defined(__x86_64__)
 template <law L>
 __attribute__((target("avx512f,avx512dq,avx512vl,avx512bw"), flatten)) void sweep_avx512(const step_params &sp,
                                                                                          const canvas &cv) {
@@ -821,6 +872,23 @@ sweep_fn pick(psys_simd isa) {
     default: return sweep_sse2<L>;
     }
 }
+#elif PSYS_FAST_NEON
+template <law L>
+__attribute__((flatten)) void sweep_neon(const step_params &sp, const canvas &cv) {
+    kernel<2, L>::sweep(sp, cv);
+}
+
+template <law L>
+sweep_fn pick(psys_simd) {
+    return sweep_neon<L>;
+}
+#else
+// No fast step on this processor.
+template <law L>
+sweep_fn pick(psys_simd) {
+    return nullptr;
+}
+#endif
 
 // The sweep for the installed law, or null for a law (or a control set) the
 // fast step does not know; then the literal step runs instead.
@@ -839,11 +907,17 @@ sweep_fn sweep_for(const psys *ps, psys_simd isa) {
 }  // namespace
 
 psys_simd psys_simd_best() {
+#if defined(__x86_64__)
     if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl") &&
         __builtin_cpu_supports("avx512bw"))
         return psys_simd::avx512;
     if (__builtin_cpu_supports("avx2")) return psys_simd::avx2;
     return psys_simd::sse2;
+#elif PSYS_FAST_NEON
+    return psys_simd::neon;
+#else
+    return psys_simd::none;
+#endif
 }
 
 int psys_automovep_simd(psys *ps, unsigned char *buffer, int width, int height, unsigned char brightness,

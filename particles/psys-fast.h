@@ -18,8 +18,17 @@ int psys_automovep_fast(psys *ps);
 // paints on its own.
 int psys_automovep_paint(psys *ps, unsigned char *buffer, int width, int height, unsigned char brightness);
 
-// The instruction sets the fast step is built for, narrowest first.
+// The instruction sets the fast step is built for, narrowest first. The sweep
+// needs a little-endian processor with vectors of doubles: x86-64 and aarch64.
+// Elsewhere there is none, the fast step declines and the literal step runs.
+#if defined(__x86_64__)
 enum class psys_simd { sse2, avx2, avx512 };
+#elif defined(__aarch64__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#define PSYS_FAST_NEON 1
+enum class psys_simd { neon };
+#else
+enum class psys_simd { none };
+#endif
 
 // The widest of them this machine runs.
 psys_simd psys_simd_best();

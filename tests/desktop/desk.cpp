@@ -85,6 +85,18 @@ void send_key(Display *d, Window w, unsigned long keysym) {
     XSync(d, False);
 }
 
+void send_configure_notify(Display *d, Window w, int width, int height) {
+    XEvent e{};
+    e.xconfigure.type = ConfigureNotify;
+    e.xconfigure.display = d;
+    e.xconfigure.event = w;
+    e.xconfigure.window = w;
+    e.xconfigure.width = width;
+    e.xconfigure.height = height;
+    XSendEvent(d, w, False, StructureNotifyMask, &e);
+    XSync(d, False);
+}
+
 Pixels read_pixels(Display *d, Drawable w, int x, int y, int width, int height) {
     Pixels p;
     XImage *im = XGetImage(d, w, x, y, width, height, AllPlanes, ZPixmap);

@@ -31,6 +31,10 @@ std::vector<std::string> wm_protocols(Display *d, Window w);
 // A key press of the key that gives the keysym, as a window manager forwards it.
 void send_key(Display *d, Window w, unsigned long keysym);
 
+// The ConfigureNotify that the server sends about a window of a new size, as
+// for the root window when the screen changes size (RandR), which Xvfb cannot.
+void send_configure_notify(Display *d, Window w, int width, int height);
+
 // The RGB value of every pixel of a rectangle of a drawable, row-major.
 struct Pixels {
     int width = 0, height = 0;

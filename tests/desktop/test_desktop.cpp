@@ -2,7 +2,10 @@
 // closes the window, and a screen saver that lends its own window to draw in.
 #include <X11/keysym.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -27,11 +30,14 @@ std::vector<EnvChange> env(std::optional<std::string> saver = std::nullopt) {
     return {{"DISPLAY", server().display()}, {"XSCREENSAVER_WINDOW", saver}};
 }
 
-// The shared-memory segment that vorbles reports at start, or -1.
-int printed_segment(const std::string &err) {
+// The shared-memory segments that vorbles reports, one at start and one per
+// new picture size.
+std::vector<int> printed_segments(const std::string &err) {
     const std::string tag = "Created Shared memory segment ID: ";
-    size_t at = err.find(tag);
-    return at == std::string::npos ? -1 : std::stoi(err.substr(at + tag.size()));
+    std::vector<int> ids;
+    for (size_t at = err.find(tag); at != std::string::npos; at = err.find(tag, at + 1))
+        ids.push_back(std::stoi(err.substr(at + tag.size())));
+    return ids;
 }
 
 bool segment_exists(int id) {
@@ -111,9 +117,9 @@ TEST_P(Desktop, ClosingTheWindowEndsTheRunLikeTheQuitKey) {
             EXPECT_EQ(r.out, quit_out);
         EXPECT_TRUE(window_gone(c.d, 5));
         if (!is_plain(program())) {
-            const int id = printed_segment(r.err);
-            ASSERT_GE(id, 0) << r.err;
-            EXPECT_FALSE(segment_exists(id));
+            const auto ids = printed_segments(r.err);
+            ASSERT_EQ(ids.size(), 1u) << r.err;
+            EXPECT_FALSE(segment_exists(ids[0]));
         }
     }
 }
@@ -156,16 +162,20 @@ TEST_P(Desktop, ScreenSaverWindowGetsThePicture) {
 }
 
 // Without the variable (or with one that names no window) the root window is
-// drawn on; without -r the variable is not read.
-TEST_P(Desktop, WithoutTheVariableNothingChanges) {
+// drawn on, and given back black when the run ends; without -r the variable
+// is not read.
+TEST_P(Desktop, WithoutTheVariableTheRootWindowIsDrawnOnAndCleared) {
     const int x = 300, y = 300, w = 400, h = 300;
     const Window saver = make_window(c.d, x, y, w, h);
     for (const std::optional<std::string> &value : {std::optional<std::string>(), std::optional<std::string>("junk")}) {
         SCOPED_TRACE(value.value_or("unset"));
         clear_root();
-        RunResult r = run_program({program(), "-r", "-n", "20000", "-l", "30"}, env(value), 60);
-        EXPECT_EQ(r.status, 1) << r.err;
-        EXPECT_GT(lit_outside(c.d, x, y, w, h), 0) << "nothing drawn on the root window";
+        Process p({program(), "-r", "-n", "20000"}, env(value));
+        EXPECT_TRUE(wait_until([&] { return lit_outside(c.d, x, y, w, h) > 0; }, 30))
+            << "nothing drawn on the root window";
+        p.signal(SIGTERM);
+        EXPECT_EQ(p.wait(30).status, 1);
+        EXPECT_EQ(lit_outside(c.d, x, y, w, h), 0) << "the last frame stays on the desktop";
         EXPECT_EQ(lit_count(read_pixels(c.d, saver, 0, 0, w, h)), 0);
     }
 
@@ -176,6 +186,111 @@ TEST_P(Desktop, WithoutTheVariableNothingChanges) {
     EXPECT_EQ(lit_count(read_pixels(c.d, saver, 0, 0, w, h)), 0);
     XDestroyWindow(c.d, saver);
     XSync(c.d, False);
+}
+
+// A window manager resizing the window: the picture is made anew at the new
+// size and fills it, and the segments of the old sizes are gone at the end.
+TEST_P(Desktop, PictureFollowsTheWindowSize) {
+    Process p({program(), "-x", "200", "-y", "150", "-n", "20000"}, env());
+    ASSERT_TRUE(p.wait_for("KEYBOARD CONTOLS", 30)) << p.err();
+    const Window w = find_vorbles_window(c.d);
+    ASSERT_NE(w, 0u) << p.err();
+    ASSERT_TRUE(wait_until([&] { return !lit_box(read_pixels(c.d, w, 0, 0, 200, 150)).empty(); }, 20));
+
+    XResizeWindow(c.d, w, 400, 300);
+    XSync(c.d, False);
+    Box lit;
+    EXPECT_TRUE(wait_until(
+        [&] {
+            lit = lit_box(read_pixels(c.d, w, 0, 0, 400, 300));
+            return lit.x1 - lit.x0 > 400 * 8 / 10 && lit.y1 - lit.y0 > 300 * 8 / 10;
+        },
+        20))
+        << "lit " << lit.x0 << "," << lit.y0 << " to " << lit.x1 << "," << lit.y1;
+
+    send_key(c.d, w, XK_q);
+    RunResult r = p.wait(15);
+    EXPECT_EQ(r.status, 1);
+    // The picture of the old size goes silently: the release line ends the run only.
+    const std::string yikes = "Not cleaning up anything... ! Yikes!\n";
+    EXPECT_EQ(r.out.find(yikes), is_plain(program()) ? r.out.size() - yikes.size() : std::string::npos) << r.out;
+    if (!is_plain(program())) {
+        const auto ids = printed_segments(r.err);
+        EXPECT_EQ(ids.size(), 2u) << r.err;
+        for (int id : ids) EXPECT_FALSE(segment_exists(id)) << id;
+    }
+}
+
+// In root-window mode the picture is sized and centred anew when the screen
+// saver's window or the screen changes size, as at start; the root window is
+// cleared where the old picture was.
+TEST_P(Desktop, RootModePictureFollowsItsDrawable) {
+    struct Case {
+        bool saver;
+        int w, h;    // the drawable at start (a saver's window of this size; else the screen)
+        int nw, nh;  // its new size
+        Box image;   // where the new picture lies
+    } cases[] = {
+        // 400 x 300: under 272 lines the whole height. 640 x 600: 600 cut to 512, less 256.
+        {true, 400, 300, 640, 600, {0, 172, 640, 428}},
+        // 1920 x 1080 gives 1920 x 768; 1280 x 720 gives 1280 x 256, centred.
+        {false, kScreenW, kScreenH, 1280, 720, {0, 232, 1280, 488}},
+    };
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.saver ? "screen saver" : "root");
+        clear_root();
+        const Window target = k.saver ? make_window(c.d, 100, 100, k.w, k.h) : DefaultRootWindow(c.d);
+        Process p({program(), "-r", "-n", "20000"}, env(k.saver ? std::optional(std::to_string(target)) : std::nullopt));
+        ASSERT_TRUE(wait_until([&] { return !lit_box(read_pixels(c.d, target, 0, 0, k.w, k.h)).empty(); }, 30))
+            << p.err();
+        if (k.saver)
+            XResizeWindow(c.d, target, k.nw, k.nh);
+        else
+            send_configure_notify(c.d, target, k.nw, k.nh);
+        XSync(c.d, False);
+        const int read_w = std::max(k.w, k.nw), read_h = std::max(k.h, k.nh);
+        Box lit;
+        auto in_place = [&] {
+            lit = lit_box(read_pixels(c.d, target, 0, 0, read_w, read_h));
+            // The particles spread over the whole picture, so the lit part nearly fills it.
+            return lit.x0 >= k.image.x0 && lit.y0 >= k.image.y0 && lit.x1 <= k.image.x1 && lit.y1 <= k.image.y1 &&
+                   lit.x1 - lit.x0 > (k.image.x1 - k.image.x0) * 8 / 10;
+        };
+        EXPECT_TRUE(wait_until(in_place, 20))
+            << "lit " << lit.x0 << "," << lit.y0 << " to " << lit.x1 << "," << lit.y1;
+        p.signal(SIGTERM);
+        RunResult r = p.wait(30);
+        EXPECT_EQ(r.status, 1);
+        if (!is_plain(program())) {
+            for (int id : printed_segments(r.err)) EXPECT_FALSE(segment_exists(id)) << id;
+        }
+        if (k.saver) {
+            EXPECT_EQ(lit_outside(c.d, 100, 100, k.nw, k.nh), 0) << "drawn on the root window";
+            XDestroyWindow(c.d, target);
+            XSync(c.d, False);
+        } else {
+            EXPECT_EQ(lit_outside(c.d, 0, 0, 0, 0), 0) << "the last frame stays on the desktop";
+        }
+    }
+}
+
+// What desktops read to name, group and match the window.
+TEST_P(Desktop, WindowCarriesTheDesktopProperties) {
+    Process p({program(), "-x", "160", "-y", "120", "-n", "2000"}, env());
+    ASSERT_TRUE(p.wait_for("KEYBOARD CONTOLS", 30)) << p.err();
+    const Window w = find_vorbles_window(c.d);
+    ASSERT_NE(w, 0u) << p.err();
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    const std::string got = shell("DISPLAY=" + server().display() + " xprop -id " + std::to_string(w) +
+                                  " WM_NAME _NET_WM_NAME WM_CLASS WM_CLIENT_MACHINE _NET_WM_PID");
+    EXPECT_EQ(got, "WM_NAME(STRING) = \"vorbles\"\n"
+                   "_NET_WM_NAME(UTF8_STRING) = \"vorbles\"\n"
+                   "WM_CLASS(STRING) = \"vorbles\", \"Vorbles\"\n"
+                   "WM_CLIENT_MACHINE(STRING) = \"" +
+                       std::string(host) + "\"\n_NET_WM_PID(CARDINAL) = " + std::to_string(p.pid()) + "\n");
+    p.signal(SIGTERM);
+    EXPECT_EQ(p.wait(30).status, 1);
 }
 
 // The sample bitmap that the README and the manual page suggest: a valid XBM

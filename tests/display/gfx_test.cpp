@@ -307,6 +307,60 @@ TEST_F(OnServer, RootWindowModeSeesNoKeys) {
     EXPECT_EQ(gfx_close_requested(&s.g), 0);
 }
 
+// The own window's new size, as a window manager sets it, reaches the image at
+// the next drain: only the latest size, within 16..4096; a move changes nothing.
+TEST_F(OnServer, ImageFollowsTheOwnWindowsSize) {
+    Session s(Server::depth24, 64, 48);
+    ASSERT_TRUE(s.ok) << s.err;
+    Peer p(server(Server::depth24));
+    const XImage *first = s.g.image;
+    XMoveWindow(p.d, s.g.window, 30, 20);
+    XSync(p.d, False);
+    XSync(s.g.display, False);
+    EXPECT_EQ(gfx_close_requested(&s.g), 0);
+    EXPECT_EQ(s.g.image, first);
+
+#ifdef VORBLES_SHM
+    const int first_segment = s.g.shminfo.shmid;
+#endif
+    XResizeWindow(p.d, s.g.window, 300, 200);
+    XResizeWindow(p.d, s.g.window, 10, 5000);
+    XSync(p.d, False);
+    XSync(s.g.display, False);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(gfx_close_requested(&s.g), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(s.g.width, 16);
+    EXPECT_EQ(s.g.height, 4096);
+    ASSERT_NE(s.g.image, nullptr);
+    EXPECT_EQ(s.g.image->width, 16);
+    EXPECT_EQ(s.g.image->height, 4096);
+#ifdef VORBLES_SHM
+    EXPECT_EQ(printed_shm_id(err), s.g.shminfo.shmid);
+    EXPECT_EQ(err.find("Created", 1), std::string::npos) << "one new image per drain: " << err;
+    XSync(s.g.display, False);  // as the next put does: the server lets go of the old segment
+    EXPECT_TRUE(shm_gone_within(first_segment, 5));
+#else
+    EXPECT_EQ(err, "");
+#endif
+
+    XResizeWindow(p.d, s.g.window, 300, 200);
+    XSync(p.d, False);
+    XSync(s.g.display, False);
+    testing::internal::CaptureStderr();
+    gfx_close_requested(&s.g);
+    testing::internal::GetCapturedStderr();
+    ASSERT_EQ(s.g.width, 300);
+    int dirty = 0;
+    for (int i = 0; i < 300 * 200; ++i) dirty += s.g.buffer[i] != 0;
+    EXPECT_EQ(dirty, 0);
+    paint_pattern(s.g);
+    gfx_display_image(&s.g);
+    expect_on_server(p.d, s.g.window, 0, 0, s.g, 0, 0, 300, 200);
+}
+
 // A window of the test's own standing in for a screen saver's.
 struct SaverWindow {
     Peer p;

@@ -63,3 +63,18 @@ std::vector<uint32_t> model_picture(Display *dpy, const XVisualInfo &vinfo, cons
     XDestroyImage(g.image);
     return picture;
 }
+
+int model_count_for_first_mode(int mode, int from) {
+    const psys_force_fn laws[] = {psys_frc_gra, psys_frc_ang, psys_frc_oth, psys_frc_spr, psys_frc_stf};
+    for (int count = from;; ++count) {
+        srandom(1);
+        psys ps{};
+        psys_set_defaults(&ps);
+        psys_reset_defaults(&ps);
+        ps.count = count;
+        const bool created = psys_create_particles(&ps);
+        psys_set_rnd(&ps);
+        free(ps.particles);
+        if (created && ps.force == laws[mode]) return count;
+    }
+}

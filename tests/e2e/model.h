@@ -31,3 +31,7 @@ struct RunOptions {
 // visual and renderer choice, starting from the generators' default state.
 std::vector<uint32_t> model_picture(Display *dpy, const XVisualInfo &vinfo, const RunOptions &opts,
                                     int alt_renderer);
+
+// The smallest particle count from `from` up whose start draws force mode
+// `mode` (0 gravitational .. 4 starfield) at the first random mode change.
+int model_count_for_first_mode(int mode, int from);

@@ -120,14 +120,28 @@ edit_fn setter(const mode &m) {
     return [&m](psys &ps) { m.set(&ps); };
 }
 
-// Every instruction set this machine runs, each a build of its own.
+// Every instruction set this machine runs, each a build of its own; none
+// where the fast step always declines.
 std::vector<psys_simd> isas() {
     std::vector<psys_simd> all;
+#if defined(__x86_64__)
     for (psys_simd isa : {psys_simd::sse2, psys_simd::avx2, psys_simd::avx512})
         if (isa <= psys_simd_best()) all.push_back(isa);
+#elif PSYS_FAST_NEON
+    all.push_back(psys_simd::neon);
+#endif
     return all;
 }
-const char *name(psys_simd isa) { return isa == psys_simd::sse2 ? "sse2" : isa == psys_simd::avx2 ? "avx2" : "avx512"; }
+const char *name(psys_simd isa) {
+#if defined(__x86_64__)
+    static const char *const names[] = {"sse2", "avx2", "avx512"};
+#elif PSYS_FAST_NEON
+    static const char *const names[] = {"neon"};
+#else
+    static const char *const names[] = {"none"};
+#endif
+    return names[static_cast<int>(isa)];
+}
 
 TEST(FastStep, EveryLawWithGravityOffAndOn) {
     for (psys_simd isa : isas()) {

@@ -35,6 +35,15 @@ std::string slurp(const std::string &path) {
 
 void sleep_s(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
 
+bool wait_until(const std::function<bool()> &done, double timeout_s) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_s);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        sleep_s(0.05);
+    }
+    return true;
+}
+
 Process::Process(const std::vector<std::string> &argv, const std::vector<EnvChange> &env)
     : out_path_(temp_path("out")), err_path_(temp_path("err")) {
     pid_ = fork();

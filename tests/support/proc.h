@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -52,3 +53,6 @@ std::string shell(const std::string &command);
 
 // Seconds as a double, for polling loops.
 void sleep_s(double seconds);
+
+// Polls until done() holds; false when it still does not after the time.
+bool wait_until(const std::function<bool()> &done, double timeout_s);

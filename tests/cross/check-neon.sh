@@ -1,0 +1,25 @@
+#!/bin/sh
+# Fails unless the program holds the fast step's five sweeps (one per force
+# law) and each computes in NEON's two-lane double registers, square roots
+# included, without fusing a multiply and an add.
+# Usage: check-neon.sh OBJDUMP PROGRAM
+"$1" -d --no-show-raw-insn -C "$2" | awk '
+    /^[0-9a-f]+ <.*>:$/ {
+        sweep = index($0, "sweep_neon") > 0
+        if (sweep) { name[++n] = $0; sub(/\(\(anonymous namespace\)::step_params.*/, "", name[n]) }
+        next
+    }
+    !sweep { next }
+    /\tfsqrt\tv[0-9]+\.2d/ { root[n]++ }
+    /\tfdiv\tv[0-9]+\.2d/ { quot[n]++ }
+    /\tfmul\tv[0-9]+\.2d/ { prod[n]++ }
+    /\tf(n?madd|n?msub|mla|mls)\t/ { fused[n]++ }
+    END {
+        if (n != 5) { print "expected 5 NEON sweeps, found " n; exit 1 }
+        bad = 0
+        for (i = 1; i <= n; i++) {
+            printf "%s fsqrt.2d %d, fdiv.2d %d, fmul.2d %d, fused %d\n", name[i], root[i], quot[i], prod[i], fused[i]
+            if (!root[i] || !quot[i] || !prod[i] || fused[i]) bad = 1
+        }
+        exit bad
+    }'
