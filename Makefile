@@ -1,4 +1,5 @@
-# The two commands of the README: `make run` and `make test`.
+# The commands of the README: `make run`, `make test`, `make bench`,
+# `make install`.
 
 BUILD      ?= build
 BUILD_ASAN ?= build-asan
@@ -8,10 +9,14 @@ ARGS       ?=
 BUILD_PKGS = cmake make g++ libx11-dev libxext-dev
 TEST_PKGS  = $(BUILD_PKGS) googletest libgtest-dev libbenchmark-dev xvfb xauth xdotool x11-apps x11-utils imagemagick man-db groff-base
 RUN_PKGS   = $(BUILD_PKGS) xvfb x11-apps x11-utils imagemagick
+BENCH_PKGS = $(BUILD_PKGS) libbenchmark-dev
 
 CROSS_PKGS = g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user libx11-dev:arm64 libxext-dev:arm64 libgtest-dev:arm64
 
-.PHONY: all run test bench build build-asan deps-build deps-test install clean
+.PHONY: all run test test-aarch64 bench programs build build-asan deps-build deps-test install clean
+
+PROGRAMS  = vorbles vorbles-plain
+CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 all: build
 
@@ -21,8 +26,14 @@ deps-build:
 deps-test:
 	@scripts/ensure-packages $(TEST_PKGS)
 
+# The two programs alone: all that `make run` and `make install` need.
+programs: deps-build
+	$(CONFIGURE)
+	cmake --build $(BUILD) -j $(JOBS) --target $(PROGRAMS)
+
+# Everything, tests and benchmarks included (when their packages are there).
 build: deps-build
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	$(CONFIGURE)
 	cmake --build $(BUILD) -j $(JOBS)
 
 build-asan: deps-test
@@ -30,12 +41,14 @@ build-asan: deps-test
 	cmake --build $(BUILD_ASAN) -j $(JOBS)
 
 # With a display the window opens; without one the run is recorded on a
-# private virtual X server.
+# private virtual X server. The program ends with status 1 also when all went
+# well (it reports its failures itself), so 1 is no error here.
 run:
 	@if [ -n "$$DISPLAY" ]; then \
-	    $(MAKE) --no-print-directory build && ./$(BUILD)/vorbles $(ARGS); \
+	    $(MAKE) --no-print-directory programs && \
+	    { $(BUILD)/vorbles $(ARGS) || [ $$? -eq 1 ]; }; \
 	else \
-	    scripts/ensure-packages $(RUN_PKGS) && $(MAKE) --no-print-directory build && \
+	    scripts/ensure-packages $(RUN_PKGS) && $(MAKE) --no-print-directory programs && \
 	    scripts/record --program $(BUILD)/vorbles --out $(BUILD)/vorbles-run -- $(ARGS); \
 	fi
 
@@ -47,16 +60,20 @@ test: deps-test
 	$(MAKE) --no-print-directory test-aarch64
 
 # The aarch64 cross build under the user-mode emulator; needs the host build.
-.PHONY: test-aarch64
 test-aarch64: build
 	@scripts/ensure-packages $(CROSS_PKGS)
 	JOBS=$(JOBS) scripts/test-aarch64 $(BUILD) $(BUILD)-aarch64
 
-bench: build
-	scripts/bench $(BUILD)
+# A short run by default; BENCH_FULL=1 sweeps every size and variant.
+bench:
+	@scripts/ensure-packages $(BENCH_PKGS)
+	$(CONFIGURE)
+	cmake --build $(BUILD) -j $(JOBS) --target benchmarks
+	BENCH_FULL="$(BENCH_FULL)" scripts/bench $(BUILD)
 
-install: build
-	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
+# PREFIX (default /usr/local) and DESTDIR as usual.
+install: programs
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
 
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD)-aarch64

@@ -174,4 +174,20 @@ TEST(Record, AProgramThatShowsNoWindowLeavesNothing) {
     EXPECT_FALSE(exists(dir.path + "/none.png"));
 }
 
+// Status 1 is the program's ordinary end (the first test); a crash after the
+// captures still writes them, but the recorder fails.
+TEST(Record, AProgramThatEndsAbnormallyFailsTheRecording) {
+    TempDir dir;
+    const std::string wrapper = dir.path + "/crashes";
+    std::ofstream(wrapper) << "#!/bin/sh\n\"" VORBLES_BIN "\" \"$@\"\nkill -SEGV $$\n";
+    chmod(wrapper.c_str(), 0755);
+    RunResult r = run_program({kRecord, "--program", wrapper, "--out", dir.path + "/run", "--frames", "24", "--",
+                               "-x", "160", "-y", "100", "-n", "2000"},
+                              {{"DISPLAY", std::nullopt}, kMark}, 120);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("the program ended with signal SEGV"), std::string::npos) << r.err;
+    EXPECT_TRUE(exists(dir.path + "/run.gif"));
+    EXPECT_EQ(left_on(announced_display(r.err)), std::vector<std::string>{});
+}
+
 }  // namespace
