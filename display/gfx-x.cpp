@@ -98,9 +98,9 @@ static int root_fallback_height(int screen_height) {
 
 static int root_fallback_width(int screen_width) { return screen_width < MIN_RES ? MIN_RES : screen_width; }
 
-// The picture on a root-mode drawable of dw x dh, by the rule setup_root
-// applies at start: the size the user asked for where it is in range, else
-// one taken from the drawable, centred on it.
+// The picture on a root-mode drawable of dw x dh, at start and whenever the
+// drawable changes size: the size the user asked for where it is in range,
+// else one taken from the drawable, centred on it.
 static void place_on_drawable(const gfx *g, int dw, int dh, int *w, int *h, int *x, int *y) {
     *w = out_of_range(g->requested_width) ? root_fallback_width(dw) : g->requested_width;
     *h = out_of_range(g->requested_height) ? root_fallback_height(dh) : g->requested_height;
@@ -133,10 +133,7 @@ static int setup_root(gfx *g) {
         g->gc = DefaultGC(d, screen);
     else
         g->gc = XCreateGC(d, target, 0, nullptr);
-    if (out_of_range(g->width)) g->width = root_fallback_width(attr.width);
-    if (out_of_range(g->height)) g->height = root_fallback_height(attr.height);
-    g->y_offset = (attr.height - g->height) / 2;
-    g->x_offset = (attr.width - g->width) / 2;
+    place_on_drawable(g, attr.width, attr.height, &g->width, &g->height, &g->x_offset, &g->y_offset);
     // A new screen size (RandR) or a resized screen-saver window arrives as a
     // ConfigureNotify of the drawable; gfx_close_requested follows it. A
     // screen saver's window destroyed by its owner sends DestroyNotify, which

@@ -17,15 +17,6 @@ namespace {
 
 const std::string kRecord = std::string(VORBLES_SOURCE_DIR) + "/scripts/record";
 
-struct TempDir {
-    TempDir() {
-        char tmpl[] = "/tmp/vorbles-record-test-XXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~TempDir() { shell("rm -rf '" + path + "'"); }
-    std::string path;
-};
-
 bool exists(const std::string &path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0;

@@ -67,17 +67,6 @@ RunResult run(const std::vector<std::string> &argv, const std::vector<EnvChange>
     return finish(p, limit_s);
 }
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        std::string templ = (fs::temp_directory_path() / "vorbles-hostile-XXXXXX").string();
-        if (!mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
-        path = templ;
-    }
-    ~TempDir() { fs::remove_all(path); }
-    std::string operator/(const std::string &name) const { return (path / name).string(); }
-};
-
 // An XBM of width x height with every pixel set.
 void write_full_xbm(const std::string &path, unsigned width, unsigned height) {
     std::ofstream f(path);

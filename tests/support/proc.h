@@ -56,3 +56,14 @@ void sleep_s(double seconds);
 
 // Polls until done() holds; false when it still does not after the time.
 bool wait_until(const std::function<bool()> &done, double timeout_s);
+
+// A fresh directory under the temporary directory, removed with all it holds
+// at the end of the scope.
+struct TempDir {
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    std::string operator/(const std::string &name) const { return path + "/" + name; }
+    std::string path;
+};
