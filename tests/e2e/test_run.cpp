@@ -8,20 +8,17 @@
 
 #include "e2e.h"
 #include "support/proc.h"
+#include "support/programs.h"
 #include "support/xvfb.h"
 #include "xwd.h"
 
 namespace {
 
-const std::string kExitLine = "Exiting due to received signal\n";
-const std::string kPlainCleanup = "Not cleaning up anything... ! Yikes!\n";
 
 Xvfb &server() {
     static Xvfb xvfb(xvfb_depth24());
     return xvfb;
 }
-
-bool is_plain(const std::string &program) { return program.find("plain") != std::string::npos; }
 
 // The program's output after the help text, up to where it ends.
 std::string tail(const std::string &program) { return is_plain(program) ? kPlainCleanup : ""; }

@@ -18,6 +18,7 @@
 
 #include "../desktop/desk.h"
 #include "support/proc.h"
+#include "support/programs.h"
 #include "support/shm.h"
 #include "support/xvfb.h"
 
@@ -25,8 +26,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char *const kPrograms[] = {VORBLES_BIN, VORBLES_PLAIN_BIN};
-const std::string kExitLine = "Exiting due to received signal\n";
 const std::string kNoSetUp = "Unable to initialise graphics routines\n";
 const int kScreenW = 640, kScreenH = 480;
 
@@ -36,15 +35,13 @@ Xvfb &server() {
     return xvfb;
 }
 
-bool is_plain(const std::string &program) { return program.find("plain") != std::string::npos; }
-
 std::vector<EnvChange> env(std::optional<std::string> saver = std::nullopt) {
     return {{"DISPLAY", server().display()}, {"XSCREENSAVER_WINDOW", saver}};
 }
 
 // What a run prints last when it ends on the quit key or a signal.
 std::string exit_tail(const std::string &program) {
-    return kExitLine + (is_plain(program) ? "Not cleaning up anything... ! Yikes!\n" : "");
+    return kExitLine + (is_plain(program) ? kPlainCleanup : "");
 }
 
 bool ends_with(const std::string &s, const std::string &tail) {
