@@ -136,8 +136,8 @@ static int setup_root(gfx *g) {
     place_on_drawable(g, attr.width, attr.height, &g->width, &g->height, &g->x_offset, &g->y_offset);
     // A new screen size (RandR) or a resized screen-saver window arrives as a
     // ConfigureNotify of the drawable; gfx_close_requested follows it. A
-    // screen saver's window destroyed by its owner sends DestroyNotify, which
-    // ends the run.
+    // screen saver's window destroyed by its owner sends DestroyNotify, on
+    // which gfx_close_requested ends the run.
     XSelectInput(d, target, StructureNotifyMask);
     return 1;
 }
@@ -379,12 +379,6 @@ int gfx_getkey(gfx *g) {
     return 0;
 }
 
-int gfx_drawable_lost(gfx *g) {
-    XEvent ev;
-    if (XCheckTypedWindowEvent(g->display, g->window, DestroyNotify, &ev)) run_drawable_lost = 1;
-    return run_drawable_lost;
-}
-
 static int clamp_res(int v) { return v < MIN_RES ? MIN_RES : v > MAX_RES ? MAX_RES : v; }
 
 // Makes the image and the intensity buffer anew at width x height and releases
@@ -452,12 +446,15 @@ int gfx_close_requested(gfx *g) {
         note_size(g, &ev, &new_w, &new_h);
         if (ev.type == MappingNotify) {
             XRefreshKeyboardMapping(&ev.xmapping);
+        } else if (ev.type == DestroyNotify && ev.xdestroywindow.window == g->window) {
+            run_drawable_lost = 1;
         } else if (ev.type == ClientMessage && g->wm_delete != None && ev.xclient.window == g->window &&
                    ev.xclient.format == 32 && static_cast<Atom>(ev.xclient.data.l[0]) == g->wm_delete &&
                    ev.xclient.message_type == XInternAtom(g->display, "WM_PROTOCOLS", False)) {
             requested = 1;
         }
     }
+    if (run_drawable_lost) return 1;
     if (new_w > 0 && new_h > 0) follow_drawable(g, new_w, new_h);
     return requested;
 }

@@ -39,11 +39,10 @@ int gfx_SetupGfx(gfx *g);
 Bool WaitForNotify(Display *d, XEvent *e, XPointer arg);
 int constrain_res(int *w, int wmin, int wmax, int wrep, int *h, int hmin, int hmax, int hrep);
 int gfx_getkey(gfx *g);
-// 1 once the drawable has been destroyed under the program (by another
-// client, or by the owner of a screen saver's window), else 0.
-int gfx_drawable_lost(gfx *g);
 // Discards the own window's unread pointer, button and structure events and
-// reports 1 when the window manager asked to close the window, else 0.
+// reports 1 when the window manager asked to close the window, or once the
+// drawable has been destroyed under the program (by another client, or by the
+// owner of a screen saver's window); else 0.
 // When the drawable has changed size, the picture follows it (see gfx-x.cpp).
 int gfx_close_requested(gfx *g);
 void gfx_cleanup(gfx *g);

@@ -248,9 +248,8 @@ int main(int argc, char **argv) {
             render_blurred_buffer(&g);
         }
         handle_keyboard_io(&g, &ps, 0);
-        // A drawable destroyed under us ends the run like the quit key.
-        if (gfx_drawable_lost(&g)) cleanup_and_exit = 1;
-        // Closing the window from the window manager ends the run like the quit key.
+        // Closing the window from the window manager, or destroying it under
+        // us, ends the run like the quit key.
         if (gfx_close_requested(&g)) cleanup_and_exit = 1;
         gfx_display_image(&g);
         ++frame;
