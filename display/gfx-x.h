@@ -7,6 +7,8 @@
 #include <X11/extensions/XShm.h>
 #endif
 
+struct workers;
+
 struct gfx {
     Display *display;
     int width;
@@ -29,6 +31,7 @@ struct gfx {
     int x_offset;
     int y_offset;
     Atom wm_delete;  // WM_DELETE_WINDOW of the own window, None in root-window mode
+    workers *pool;   // threads for the renderer and the particle step; null runs them on this thread
 #ifdef VORBLES_SHM
     XShmSegmentInfo shminfo;  // last, so every other field lies alike in both programs
 #endif

@@ -1,0 +1,60 @@
+// A pool of threads for the frame's work: started once, kept for the run, and
+// handed one job at a time by the thread that owns it. The workers compute
+// only; every Xlib call stays on the owning thread.
+#pragma once
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <type_traits>
+#include <vector>
+
+// The most threads a pool runs, the owning thread included.
+constexpr int WORKERS_MAX = 64;
+
+// The threads the frame's work should run on: VORBLES_THREADS when it holds a
+// whole number from 1 to WORKERS_MAX, else the online processors (1 when they
+// cannot be counted, WORKERS_MAX at most).
+int workers_wanted();
+
+// The number in a VORBLES_THREADS value, or 0 when it is not a whole number
+// from 1 to WORKERS_MAX (null, empty, signs, spaces or other characters).
+int workers_parse(const char *text);
+
+struct workers {
+    // threads in all, the owning thread's included; held to 1 .. WORKERS_MAX.
+    // Signals are blocked in the pool's threads, so they keep reaching the
+    // owning thread as in a program without a pool.
+    explicit workers(int threads);
+    ~workers();  // lets the threads finish and joins them
+    workers(const workers &) = delete;
+    workers &operator=(const workers &) = delete;
+
+    int count() const { return static_cast<int>(threads_.size()) + 1; }
+
+    // Calls job(ctx, part, parts) for part = 0 .. parts - 1 and returns when
+    // every call has returned: part 0 on the calling thread, part k on the
+    // pool's thread k. parts is held to 1 .. count(). Allocates nothing.
+    void run(int parts, void (*job)(void *ctx, int part, int parts), void *ctx);
+
+    // The same for any callable f(part, parts).
+    template <class F>
+    void run(int parts, F &&f) {
+        run(parts, [](void *ctx, int part, int n) { (*static_cast<std::remove_reference_t<F> *>(ctx))(part, n); },
+            static_cast<void *>(&f));
+    }
+
+private:
+    void serve(int index);
+
+    std::vector<std::thread> threads_;
+    std::mutex lock_;
+    std::condition_variable start_;  // a new job, or the end
+    std::condition_variable done_;   // the last part of a job has returned
+    unsigned long generation_ = 0;   // counts the jobs handed out
+    bool stopping_ = false;
+    void (*job_)(void *, int, int) = nullptr;
+    void *ctx_ = nullptr;
+    int parts_ = 0;
+    int unfinished_ = 0;  // parts on the pool's threads still running
+};
