@@ -3,9 +3,10 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#ifdef VORBLES_SHM
-#include <X11/extensions/XShm.h>
-#endif
+
+// What one image transport keeps beside the image (the shared-memory segment
+// of vorbles); defined in that transport's file, absent in the plain one.
+struct gfx_transport;
 
 struct gfx {
     Display *display;
@@ -29,9 +30,7 @@ struct gfx {
     int x_offset;
     int y_offset;
     Atom wm_delete;  // WM_DELETE_WINDOW of the own window, None in root-window mode
-#ifdef VORBLES_SHM
-    XShmSegmentInfo shminfo;  // last, so every other field lies alike in both programs
-#endif
+    gfx_transport *transport;  // owned by the image transport; null while there is no image
 };
 
 // Set-up, key polling and teardown.
@@ -47,7 +46,10 @@ int gfx_getkey(gfx *g);
 int gfx_close_requested(gfx *g);
 void gfx_cleanup(gfx *g);
 
-// Image transport: one implementation per program.
+// Image transport: one implementation per program, linked in as
+// transport-shm.cpp (vorbles) or transport-plain.cpp (vorbles-plain).
+// gfx_setup_ximage makes the image; the intensity buffer is the renderer's
+// (setup_back_buff), made beside it by gfx_SetupGfx and on a resize.
 int gfx_setup_ximage(gfx *g);
 void gfx_display_image(gfx *g);
 void gfx_release_image(gfx *g);

@@ -146,15 +146,14 @@ static void handle_keyboard_io(gfx *g, psys *ps, int first) {
     }
 }
 
-// The particle array, the intensity buffer and the -i path live until the
-// run ends; handing them back here keeps leak checkers meaningful.
-static void release_run_storage(psys *ps, gfx *g) {
+// The particle array and the -i path live until the run ends; handing them
+// back here keeps leak checkers meaningful. (The intensity buffer goes with
+// the display, in gfx_cleanup.)
+static void release_run_storage(psys *ps) {
     free(ps->particles);
     ps->particles = nullptr;
     free(ps->image_path);
     ps->image_path = nullptr;
-    free(g->buffer);
-    g->buffer = nullptr;
 }
 
 static int64_t monotonic_us() {
@@ -222,20 +221,20 @@ int main(int argc, char **argv) {
 
     if (!gfx_SetupGfx(&g)) {
         fprintf(stderr, "Unable to initialise graphics routines\n");
-        release_run_storage(&ps, &g);
+        release_run_storage(&ps);
         return 1;
     }
     if (!psys_create_particles(&ps)) {
         fprintf(stderr, "Unable to create particles\n");
         gfx_cleanup(&g);
-        release_run_storage(&ps, &g);
+        release_run_storage(&ps);
         return 1;
     }
     handle_keyboard_io(&g, &ps, 1);
     if (cleanup_and_exit) {
         printf("Exiting due to received signal\n");
         gfx_cleanup(&g);
-        release_run_storage(&ps, &g);
+        release_run_storage(&ps);
         return 1;
     }
 
@@ -261,6 +260,6 @@ int main(int argc, char **argv) {
     } while (frame_limit == 0 || frame < static_cast<uint32_t>(frame_limit));
 
     gfx_cleanup(&g);
-    release_run_storage(&ps, &g);
+    release_run_storage(&ps);
     return 1;
 }
