@@ -261,18 +261,21 @@ TEST_F(OnServer, KeysComeInOrderAndCloseRequestLeavesThemAlone) {
     EXPECT_EQ(protocols_of_window, XInternAtom(p.d, "WM_DELETE_WINDOW", False));
     const Window w = s.g.window;
     EXPECT_EQ(gfx_getkey(&s.g), 0);
-    {
-        XEvent focus{};  // another protocol of the window manager: not a close request
-        focus.xclient.type = ClientMessage;
-        focus.xclient.window = w;
-        focus.xclient.message_type = XInternAtom(p.d, "WM_PROTOCOLS", False);
-        focus.xclient.format = 32;
-        focus.xclient.data.l[0] = static_cast<long>(XInternAtom(p.d, "WM_TAKE_FOCUS", False));
-        XSendEvent(p.d, w, False, NoEventMask, &focus);
+    // Not close requests: another protocol of the window manager, and a
+    // message of another type that carries WM_DELETE_WINDOW all the same.
+    const char *const not_close[][2] = {{"WM_PROTOCOLS", "WM_TAKE_FOCUS"}, {"VORBLES_TEST_MESSAGE", "WM_DELETE_WINDOW"}};
+    for (const auto &m : not_close) {
+        XEvent ev{};
+        ev.xclient.type = ClientMessage;
+        ev.xclient.window = w;
+        ev.xclient.message_type = XInternAtom(p.d, m[0], False);
+        ev.xclient.format = 32;
+        ev.xclient.data.l[0] = static_cast<long>(XInternAtom(p.d, m[1], False));
+        XSendEvent(p.d, w, False, NoEventMask, &ev);
         XSync(p.d, False);
         XSync(s.g.display, False);
+        EXPECT_EQ(gfx_close_requested(&s.g), 0) << m[0] << " " << m[1];
     }
-    EXPECT_EQ(gfx_close_requested(&s.g), 0);
 
     send_key(p.d, w, XK_Shift_L);
     send_key(p.d, w, XK_a);
@@ -423,8 +426,18 @@ TEST_F(OnServer, ScreenSaverWindowOfDepth32GetsADepth32Image) {
 
 TEST_F(OnServer, InvalidScreenSaverWindowMeansTheRootWindow) {
     SaverWindow saver(0, 0, 100, 100);
-    const std::string bad[] = {"", "junk", "0x", "12abc", "-" + std::to_string(saver.w), " " + std::to_string(saver.w),
-                               "0", "0x7ffffff", "99999999999999999999"};
+    // A real window's id with anything before or after it names no window either.
+    const std::string bad[] = {"",
+                               "junk",
+                               "0x",
+                               "12abc",
+                               "-" + std::to_string(saver.w),
+                               " " + std::to_string(saver.w),
+                               saver.hex() + "junk",
+                               std::to_string(saver.w) + " ",
+                               "0",
+                               "0x7ffffff",
+                               "99999999999999999999"};
     for (const std::string &id : bad) {
         EnvVar env("XSCREENSAVER_WINDOW", id.c_str());
         Session s(Server::depth24, 64, 48, 1);
