@@ -45,6 +45,7 @@ static void signalhandler() {
     catch_signal(SIGUSR2);
 }
 
+// Its wording, "CONTOLS" included, is kept as the program has always printed it.
 static void print_keyboard_help() {
     printf("%s\n", "\n\n\n      ---- KEYBOARD CONTOLS ----");
     printf("%s\n", "      (Just press them randomly!)");
