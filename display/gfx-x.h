@@ -30,7 +30,7 @@ struct gfx {
     int x_offset;
     int y_offset;
     Atom wm_delete;  // WM_DELETE_WINDOW of the own window, None in root-window mode
-    gfx_transport *transport;  // owned by the image transport; null while there is no image
+    gfx_transport *transport;  // the image transport's own; null in vorbles-plain and without an image
 };
 
 // Set-up, key polling and teardown.
