@@ -128,7 +128,7 @@ TEST_F(OnServer, OwnWindowIsTitledMappedAndSizeIsCorrected) {
         int w, h, want_w, want_h;
     } cases[] = {{15, 17, 800, 17},  {4097, 16, 800, 16},  {0, 4096, 800, 4096},
                  {-5, 4097, 800, 600}, {16, -1, 16, 600}, {4096, 0, 4096, 600}};
-    Peer p(server(Server::depth24_no_composite));
+    Connection p(server(Server::depth24_no_composite));
     for (const Case &c : cases) {
         Session s(Server::depth24_no_composite, c.w, c.h);
         ASSERT_TRUE(s.ok) << s.err;
@@ -178,7 +178,7 @@ TEST_F(OnServer, ImageReachesTheWindowUnchanged) {
         for (int y = 0; y < s.g.height; ++y)
             for (int x = 0; x < s.g.width; ++x) unset += (XGetPixel(s.g.image, x, y) & mask) != (s.g.cmap[0] & mask);
         EXPECT_EQ(unset, 0) << "depth " << s.g.vinfo.depth;
-        Peer p(server(srv));
+        Connection p(server(srv));
         gfx_display_image(&s.g);
         expect_on_server(p.d, s.g.window, 0, 0, s.g, 0, 0, s.g.width, s.g.height);
         paint_pattern(s.g);
@@ -188,7 +188,7 @@ TEST_F(OnServer, ImageReachesTheWindowUnchanged) {
 }
 
 TEST_F(OnServer, ImageReachesTheRootWindowAtItsOffsetsAndIsClipped) {
-    Peer p(server(Server::depth24));
+    Connection p(server(Server::depth24));
     {
         Session s(Server::depth24, 800, 600, 1);
         ASSERT_TRUE(s.ok) << s.err;
@@ -243,10 +243,9 @@ void send(Display *d, Window w, int type, long mask, unsigned code) {
     XSendEvent(d, w, True, mask, &ev);
 }
 
-void send_key(Display *d, Window w, KeySym sym) { send(d, w, KeyPress, KeyPressMask, XKeysymToKeycode(d, sym)); }
 
 TEST_F(OnServer, KeysComeInOrderAndCloseRequestLeavesThemAlone) {
-    Peer p(server(Server::depth24_no_composite));
+    Connection p(server(Server::depth24_no_composite));
     const KeyCode eacute = map_eacute(p.d);
     ASSERT_NE(eacute, 0);
     Session s(Server::depth24_no_composite, 64, 48);
@@ -312,7 +311,7 @@ TEST_F(OnServer, RootWindowModeSeesNoKeys) {
 TEST_F(OnServer, ImageFollowsTheOwnWindowsSize) {
     Session s(Server::depth24, 64, 48);
     ASSERT_TRUE(s.ok) << s.err;
-    Peer p(server(Server::depth24));
+    Connection p(server(Server::depth24));
     const XImage *first = s.g.image;
     XMoveWindow(p.d, s.g.window, 30, 20);
     XSync(p.d, False);
@@ -363,7 +362,7 @@ TEST_F(OnServer, ImageFollowsTheOwnWindowsSize) {
 
 // A window of the test's own standing in for a screen saver's.
 struct SaverWindow {
-    Peer p;
+    Connection p;
     Window w;
     SaverWindow(int x, int y, int wd, int ht, int depth = 24) : p(server(Server::depth24)) {
         XVisualInfo vi;
@@ -456,7 +455,7 @@ TEST_F(OnServer, SegmentIsPrivateSizedByTheImageAndGoesAtCleanup) {
 // A server that cannot attach the segment: the attach message, a failed
 // set-up, and nothing left behind: no segment, no window, no connection.
 void expect_refused_attach(Server srv) {
-    Peer p(server(srv));
+    Connection p(server(srv));
     Session s(srv, 64, 48);
     EXPECT_EQ(s.ok, 0);
     const int id = printed_shm_id(s.err);

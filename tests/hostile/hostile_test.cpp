@@ -16,10 +16,10 @@
 #include <fstream>
 #include <memory>
 
-#include "../desktop/desk.h"
 #include "support/proc.h"
 #include "support/programs.h"
 #include "support/shm.h"
+#include "support/window.h"
 #include "support/xvfb.h"
 
 namespace {
@@ -87,11 +87,11 @@ protected:
         args.insert(args.begin(), program);
         auto p = std::make_unique<Process>(args, env());
         EXPECT_TRUE(p->wait_for("KEYBOARD CONTOLS", 30)) << p->err();
-        *w = find_vorbles_window(c.d);
+        *w = find_window(c.d);
         EXPECT_NE(*w, 0u);
         return p;
     }
-    Connection c{server().display()};
+    Connection c{server().display(), XErrors::ignored};
 };
 
 // A closed standard descriptor must not become the X connection's: the run
