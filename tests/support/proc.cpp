@@ -27,18 +27,20 @@ std::string temp_path(const char *tag) {
 }
 
 #ifdef VORBLES_SANITIZED
-// Every run writes its sanitizer reports to files of its own instead of its
-// standard error, so that a run whose standard error is closed, or read by
-// another program (the recorder), is checked all the same. Leak checking is
-// on by default on x86-64 Linux; it is asked for here so that an environment
-// that turned it off does not hide a leak.
+// Every run writes its AddressSanitizer and LeakSanitizer reports to files of
+// its own instead of its standard error, so that a run whose standard error
+// is closed, or read by another program (the recorder), is checked all the
+// same. Leak checking is on by default on x86-64 Linux; it is asked for here
+// so that an environment that turned it off does not hide a leak.
+// UndefinedBehaviorSanitizer ignores the log path: its reports stay on
+// standard error, where they are looked for, with a stack trace.
 void set_sanitizer_options(const std::string &log) {
     const auto add = [](const char *name, const std::string &options) {
         const char *old = getenv(name);
         setenv(name, ((old ? std::string(old) + ":" : "") + options).c_str(), 1);
     };
     add("ASAN_OPTIONS", "detect_leaks=1:log_path=" + log);
-    add("UBSAN_OPTIONS", "print_stacktrace=1:log_path=" + log);
+    add("UBSAN_OPTIONS", "print_stacktrace=1");
 }
 #endif
 
@@ -170,7 +172,10 @@ void Process::check_sanitizer_reports(const std::string &err) {
     checked_ = true;
     if (sanitizer_log_.empty()) return;
     for (const char *mark : {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:"})
-        if (err.find(mark) != std::string::npos) ADD_FAILURE() << "sanitizer report in standard error:\n" << err;
+        if (err.find(mark) != std::string::npos) {
+            ADD_FAILURE() << "sanitizer report in standard error:\n" << err;
+            break;
+        }
     const std::filesystem::path log(sanitizer_log_);
     const std::string prefix = log.filename().string() + ".";
     std::error_code ignored;
