@@ -81,17 +81,15 @@ unsigned long pattern(const gfx &g, int x, int y) { return g.cmap[(x * 7 + y * 1
 // compares them with the image from column ix, row iy on.
 void expect_on_server(Display *d, Drawable from, int x, int y, const gfx &g, int ix, int iy, int w, int h) {
     XSync(d, False);
-    XImage *got = XGetImage(d, from, x, y, w, h, AllPlanes, ZPixmap);
-    ASSERT_NE(got, nullptr);
+    const Pixels got = read_pixels(d, from, x, y, w, h);
     const unsigned long mask = depth_mask(g.vinfo.depth);
     int wrong = 0;
     for (int row = 0; row < h; ++row)
         for (int col = 0; col < w; ++col)
-            if ((XGetPixel(got, col, row) & mask) != (XGetPixel(g.image, ix + col, iy + row) & mask) && wrong++ < 5)
-                ADD_FAILURE() << "pixel " << col << "," << row << ": server " << std::hex << XGetPixel(got, col, row)
+            if ((got.at(col, row) & mask) != (XGetPixel(g.image, ix + col, iy + row) & mask) && wrong++ < 5)
+                ADD_FAILURE() << "pixel " << col << "," << row << ": server " << std::hex << got.at(col, row)
                               << " image " << XGetPixel(g.image, ix + col, iy + row);
     EXPECT_EQ(wrong, 0);
-    XDestroyImage(got);
 }
 
 void paint_pattern(gfx &g) {

@@ -302,16 +302,13 @@ TEST_F(Hostile, AlternativeRendererIsOpaqueOnDepth32) {
         bool drawn = false;
         int transparent = 0;
         for (int tries = 0; tries < 200 && !drawn; ++tries, sleep_s(0.05)) {
-            XImage *im = XGetImage(c.d, w, 0, 0, width, height, AllPlanes, ZPixmap);
-            ASSERT_NE(im, nullptr);
+            const Pixels im = read_pixels(c.d, w, 0, 0, width, height);
             transparent = 0;
             for (int y = 0; y < height; ++y)
                 for (int x = 0; x < width; ++x) {
-                    const unsigned long px = XGetPixel(im, x, y);
-                    drawn = drawn || (px & 0xffffff) != 0;
-                    transparent += (px >> 24) != 0xff;
+                    drawn = drawn || im.rgb(x, y) != 0;
+                    transparent += (im.at(x, y) >> 24) != 0xff;
                 }
-            XDestroyImage(im);
         }
         ASSERT_TRUE(drawn);
         EXPECT_EQ(transparent, 0);
