@@ -79,7 +79,7 @@ TEST_P(Desktop, ClosingTheWindowEndsTheRunLikeTheQuitKey) {
         RunResult r = p.wait(15);
         EXPECT_FALSE(r.timed_out) << "the run went on after the request";
         EXPECT_EQ(r.status, 1);
-        const std::string tail = kExitLine + (is_plain(program()) ? kPlainCleanup : "");
+        const std::string tail = exit_tail(program());
         ASSERT_GE(r.out.size(), tail.size());
         EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
         if (end == End::quit_key)

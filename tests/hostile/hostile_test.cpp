@@ -39,11 +39,6 @@ std::vector<EnvChange> env(std::optional<std::string> saver = std::nullopt) {
     return {{"DISPLAY", server().display()}, {"XSCREENSAVER_WINDOW", saver}};
 }
 
-// What a run prints last when it ends on the quit key or a signal.
-std::string exit_tail(const std::string &program) {
-    return kExitLine + (is_plain(program) ? kPlainCleanup : "");
-}
-
 bool ends_with(const std::string &s, const std::string &tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }

@@ -43,3 +43,8 @@ inline const std::string kKeyboardHelp =
     "\n\n";
 
 inline bool is_plain(const std::string &program) { return program.find("plain") != std::string::npos; }
+
+// What a run prints last when it ends on the quit key, a signal or a lost window.
+inline std::string exit_tail(const std::string &program) {
+    return kExitLine + (is_plain(program) ? kPlainCleanup : "");
+}
