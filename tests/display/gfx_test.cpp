@@ -79,17 +79,15 @@ unsigned long pattern(const gfx &g, int x, int y) { return g.cmap[(x * 7 + y * 1
 // compares them with the image from column ix, row iy on.
 void expect_on_server(Display *d, Drawable from, int x, int y, const gfx &g, int ix, int iy, int w, int h) {
     XSync(d, False);
-    XImage *got = XGetImage(d, from, x, y, w, h, AllPlanes, ZPixmap);
-    ASSERT_NE(got, nullptr);
+    const Pixels got = read_pixels(d, from, x, y, w, h);
     const unsigned long mask = depth_mask(g.vinfo.depth);
     int wrong = 0;
     for (int row = 0; row < h; ++row)
         for (int col = 0; col < w; ++col)
-            if ((XGetPixel(got, col, row) & mask) != (XGetPixel(g.image, ix + col, iy + row) & mask) && wrong++ < 5)
-                ADD_FAILURE() << "pixel " << col << "," << row << ": server " << std::hex << XGetPixel(got, col, row)
+            if ((got.at(col, row) & mask) != (XGetPixel(g.image, ix + col, iy + row) & mask) && wrong++ < 5)
+                ADD_FAILURE() << "pixel " << col << "," << row << ": server " << std::hex << got.at(col, row)
                               << " image " << XGetPixel(g.image, ix + col, iy + row);
     EXPECT_EQ(wrong, 0);
-    XDestroyImage(got);
 }
 
 void paint_pattern(gfx &g) {
@@ -126,7 +124,7 @@ TEST_F(OnServer, OwnWindowIsTitledMappedAndSizeIsCorrected) {
         int w, h, want_w, want_h;
     } cases[] = {{15, 17, 800, 17},  {4097, 16, 800, 16},  {0, 4096, 800, 4096},
                  {-5, 4097, 800, 600}, {16, -1, 16, 600}, {4096, 0, 4096, 600}};
-    Peer p(server(Server::depth24_no_composite));
+    Connection p(server(Server::depth24_no_composite));
     for (const Case &c : cases) {
         Session s(Server::depth24_no_composite, c.w, c.h);
         ASSERT_TRUE(s.ok) << s.err;
@@ -176,7 +174,7 @@ TEST_F(OnServer, ImageReachesTheWindowUnchanged) {
         for (int y = 0; y < s.g.height; ++y)
             for (int x = 0; x < s.g.width; ++x) unset += (XGetPixel(s.g.image, x, y) & mask) != (s.g.cmap[0] & mask);
         EXPECT_EQ(unset, 0) << "depth " << s.g.vinfo.depth;
-        Peer p(server(srv));
+        Connection p(server(srv));
         gfx_display_image(&s.g);
         expect_on_server(p.d, s.g.window, 0, 0, s.g, 0, 0, s.g.width, s.g.height);
         paint_pattern(s.g);
@@ -186,7 +184,7 @@ TEST_F(OnServer, ImageReachesTheWindowUnchanged) {
 }
 
 TEST_F(OnServer, ImageReachesTheRootWindowAtItsOffsetsAndIsClipped) {
-    Peer p(server(Server::depth24));
+    Connection p(server(Server::depth24));
     {
         Session s(Server::depth24, 800, 600, 1);
         ASSERT_TRUE(s.ok) << s.err;
@@ -241,10 +239,9 @@ void send(Display *d, Window w, int type, long mask, unsigned code) {
     XSendEvent(d, w, True, mask, &ev);
 }
 
-void send_key(Display *d, Window w, KeySym sym) { send(d, w, KeyPress, KeyPressMask, XKeysymToKeycode(d, sym)); }
 
 TEST_F(OnServer, KeysComeInOrderAndCloseRequestLeavesThemAlone) {
-    Peer p(server(Server::depth24_no_composite));
+    Connection p(server(Server::depth24_no_composite));
     const KeyCode eacute = map_eacute(p.d);
     ASSERT_NE(eacute, 0);
     Session s(Server::depth24_no_composite, 64, 48);
@@ -313,7 +310,7 @@ TEST_F(OnServer, RootWindowModeSeesNoKeys) {
 TEST_F(OnServer, ImageFollowsTheOwnWindowsSize) {
     Session s(Server::depth24, 64, 48);
     ASSERT_TRUE(s.ok) << s.err;
-    Peer p(server(Server::depth24));
+    Connection p(server(Server::depth24));
     const XImage *first = s.g.image;
     XMoveWindow(p.d, s.g.window, 30, 20);
     XSync(p.d, False);
@@ -366,7 +363,7 @@ TEST_F(OnServer, ImageFollowsTheOwnWindowsSize) {
 
 // A window of the test's own standing in for a screen saver's.
 struct SaverWindow {
-    Peer p;
+    Connection p;
     Window w;
     SaverWindow(int x, int y, int wd, int ht, int depth = 24) : p(server(Server::depth24)) {
         XVisualInfo vi;
@@ -469,7 +466,7 @@ TEST_F(OnServer, SegmentIsPrivateSizedByTheImageAndGoesAtCleanup) {
 // A server that cannot attach the segment: the attach message, a failed
 // set-up, and nothing left behind: no segment, no window, no connection.
 void expect_refused_attach(Server srv) {
-    Peer p(server(srv));
+    Connection p(server(srv));
     Session s(srv, 64, 48);
     EXPECT_EQ(s.ok, 0);
     const int id = printed_shm_id(s.err);
