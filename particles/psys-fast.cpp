@@ -530,6 +530,9 @@ struct kernel {
     // index first. Lanes below index 0 are neither stored nor noted: the mask
     // 0u - (1u << low_lane) keeps the lanes from low_lane up.
     static void store_block(columns &col, particle *ps, const block &b, part &pt) {
+        // Kept in locals: the stores to the records may alias the part.
+        int pending_count = pt.pending_count;
+        bool pending_lost = pt.pending_lost;
         for (int j = b.hi - W; j >= b.bottom; j -= W) {
             const int c = j - b.lo + W;
             if (j >= 0)
@@ -541,12 +544,14 @@ struct kernel {
             while (respawn != 0) {
                 const int lane = 31 - __builtin_clz(respawn);
                 respawn &= ~(1u << lane);
-                if (pt.pending_count < PENDING_CAP)
-                    pt.pending[pt.pending_count++] = j + lane;
+                if (pending_count < PENDING_CAP)
+                    pt.pending[pending_count++] = j + lane;
                 else
-                    pt.pending_lost = true;
+                    pending_lost = true;
             }
         }
+        pt.pending_count = pending_count;
+        pt.pending_lost = pending_lost;
     }
 
     // The sweep over one part, block by block from its top down.
@@ -556,12 +561,13 @@ struct kernel {
         columns col;
         int *const cell_of = cv.buffer != nullptr ? cv.cells : nullptr;
         double above_x = pt.above_x, above_y = pt.above_y;
-        for (int hi = pt.hi; hi > pt.lo;) {
+        const int part_lo = pt.lo;
+        for (int hi = pt.hi; hi > part_lo;) {
             const block b = block_under(hi);
             load_block(col, ps, b);
             link_neighbours(col, ps, b, pt, above_x, above_y);
             pair_phase(col, b, sp.count, k);
-            law_and_motion(col, ps, b, pt.lo, sp, cv, k, cell_of);
+            law_and_motion(col, ps, b, part_lo, sp, cv, k, cell_of);
             store_block(col, ps, b, pt);
             hi = b.lo;
         }
