@@ -1,6 +1,7 @@
 #include "driver/frame.h"
 
 #include "particles/psys-fast.h"
+#include "particles/psys-rules.h"
 
 void paint_particles(const psys *ps, gfx *g, unsigned char brightness) {
     const double wspan = g->width - 3;
@@ -9,10 +10,7 @@ void paint_particles(const psys *ps, gfx *g, unsigned char brightness) {
     unsigned char *buffer = g->buffer;
     const particle *p = ps->particles;
     for (int i = 0, n = ps->count; i < n; ++i) {
-        // Positions lie in [0, 1]: columns 1..w-2 and rows 2..h-1.
-        const int column = static_cast<int>(wspan * p[i].x + 1.0);
-        const int row = static_cast<int>(hspan * p[i].y + 2.0);
-        unsigned char &cell = buffer[row * width + column];
+        unsigned char &cell = buffer[psys_paint_cell(p[i].x, p[i].y, wspan, hspan, width)];
         const unsigned sum = cell + brightness;
         cell = static_cast<unsigned char>(sum > 255 ? 255 : sum);
     }

@@ -14,26 +14,21 @@
 // of the pair during the sweep, and all of them come before the respawns of
 // the motion step, which are therefore deferred to the end of the sweep and
 // done in descending order of index.
+//
+// The vector kernels below restate the scalar rules of psys2d.cpp; each names
+// the function it restates, so that a change to one finds the other.
 #include "particles/psys-fast.h"
 
-#if defined(__x86_64__)
-#include <immintrin.h>
-#elif defined(__aarch64__)
-#include <arm_neon.h>
-#endif
-
 #include <algorithm>
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
-// The shared template code takes and returns vectors wider than the baseline
-// ABI knows; optimised builds inline all of it into code built for the width,
-// and the per-instruction-set functions pass their results by reference.
-#pragma GCC diagnostic ignored "-Wpsabi"
+#include "particles/psys-lanes.h"
+#include "particles/psys-rules.h"
 
 namespace {
 
@@ -47,11 +42,9 @@ static_assert(sizeof(particle) == 40 && offsetof(particle, y) == 8 && offsetof(p
 
 // Particles per block: a block's columns stay in the first-level cache.
 constexpr int BLOCK = 256;
-// Deferred respawns whose indices are kept; past that, the end of the sweep
-// finds them by their life of -1, which no other particle can have then.
+// Deferred respawns whose indices are kept; past that, the respawn phase
+// finds them by their life of -1 (see respawn_part).
 constexpr int PENDING_CAP = 4096;
-
-constexpr double RANDOM_SCALE = 2147483647.0;
 
 // What the step reads from the system and the control variables, fixed for
 // the whole step.
@@ -59,7 +52,7 @@ struct step_params {
     psys *system;
     particle *particles;
     int count;
-    double scale;  // 25000.0 / maxspeed: the quotient every normalisation uses
+    double scale;  // SPEED_SCALE / maxspeed: the quotient every normalisation uses
     double k1;     // value of slot 1, for the laws that read it
     double k2;     // value of slot 2, for the spring law
     int damping_on, pull_on, gravity_on;
@@ -90,358 +83,53 @@ int *frame_cells(int count) {
     return p;
 }
 
-inline int paint_index(const canvas &cv, double x, double y) {
-    const int column = static_cast<int>(cv.wspan * x + 1.0);
-    const int row = static_cast<int>(cv.hspan * y + 2.0);
-    return row * cv.width + column;
-}
-
-// The motion step from damping on, for a particle just respawned.
-void finish_motion(particle *p, const step_params &sp) {
-    double vx = p->vx, vy = p->vy;
-    if (sp.damping_on) {
-        vx = sp.damping * vx;
-        vy = sp.damping * vy;
-    }
-    if (sp.pull_on) {
-        vx = p->x < 0.5 ? vx + sp.pull_x : vx - sp.pull_x;
-        vy = p->y < 0.5 ? vy + sp.pull_y : vy - sp.pull_y;
-    }
-    const double s = std::sqrt(vx * vx + vy * vy) * sp.scale;
-    if (s > 0) {
-        vx = vx / s;
-        vy = vy / s;
-    }
-    if (sp.gravity_on) {
-        vy = vy + sp.gravity_y;
-        vx = vx + sp.gravity_x;
-    }
-    double x = p->x + vx, y = p->y + vy;
-    if (x > 1) {
-        x = 1;
-        vx = -std::fabs(vx);
-    } else if (x < 0) {
-        x = 0;
-        vx = std::fabs(vx);
-    }
-    if (y > 1) {
-        y = 1;
-        vy = -std::fabs(vy);
-    } else if (y < 0) {
-        y = 0;
-        vy = std::fabs(vy);
-    }
-    p->x = x;
-    p->y = y;
-    p->vx = vx;
-    p->vy = vy;
-}
-
-// ---------------------------------------------------------------------------
-// SIMD lanes: W doubles per register. Arithmetic is written with the
-// compiler's vector extensions; everything else goes through the small
-// functions below, one set per instruction set, because the compiler builds
-// comparisons and shuffles well only inside code for their own instruction set.
-// x86-64 has sets of eight, four and two lanes in its own intrinsics; other
-// processors have one set of two lanes in the vector extensions, which aarch64
-// takes with NEON's square root.
-
-// A life as the high half of a 64-bit word, to compare with a fifth word
-// shifted up by 32 bits.
-constexpr long long life_word(int v) {
-    return static_cast<long long>(static_cast<unsigned long long>(static_cast<unsigned>(v)) << 32);
-}
-
-template <int W>
-struct lanes {
-    typedef double d __attribute__((vector_size(8 * W)));
-    typedef long long m __attribute__((vector_size(8 * W)));
-};
-using d8 = lanes<8>::d;
-using d4 = lanes<4>::d;
-using d2 = lanes<2>::d;
-
-// W consecutive particles, one register per word of the record; life holds
-// the fifth word's bits.
-template <class D>
-struct chunk {
-    D x, y, vx, vy, life;
+// A stretch [lo, hi) of the array swept top-down as a whole, with what it
+// takes from its neighbours and what it leaves for the respawn phase.
+struct part {
+    int lo, hi;
+    double above_x = 0, above_y = 0;  // particle hi's position before the step, if hi < count
+    particle below{};                 // particle lo - 1 before the step, if lo > 0
+    // The particles whose life ran out, highest index first; past
+    // PENDING_CAP only `pending_lost` is kept.
+    int pending[PENDING_CAP];
+    int pending_count = 0;
+    bool pending_lost = false;
 };
 
-#if defined(__x86_64__)
-#define AVX512 __attribute__((target("avx512f,avx512dq,avx512vl,avx512bw")))
-#define AVX2 __attribute__((target("avx2")))
-
-// Four lanes. Four records are five registers in which word f of particle j
-// sits in lane (j + f) mod 4, so each field is three blends and a rotation.
-// diagonal: lane 0 of a, lane 1 of b, lane 2 of c, lane 3 of d.
-AVX2 inline __m256d diagonal(__m256d a, __m256d b, __m256d c, __m256d d) {
-    return _mm256_blend_pd(_mm256_blend_pd(a, b, 0b0010), _mm256_blend_pd(c, d, 0b1000), 0b1100);
-}
-AVX2 inline void load_lanes(const particle *p, chunk<d4> &c) {
-    const double *q = reinterpret_cast<const double *>(p);
-    const __m256d r0 = _mm256_loadu_pd(q), r1 = _mm256_loadu_pd(q + 4), r2 = _mm256_loadu_pd(q + 8);
-    const __m256d r3 = _mm256_loadu_pd(q + 12), r4 = _mm256_loadu_pd(q + 16);
-    c.x = (d4)diagonal(r0, r1, r2, r3);
-    c.y = (d4)_mm256_permute4x64_pd(diagonal(r4, r0, r1, r2), 0b00111001);
-    c.vx = (d4)_mm256_permute4x64_pd(diagonal(r3, r4, r0, r1), 0b01001110);
-    c.vy = (d4)_mm256_permute4x64_pd(diagonal(r2, r3, r4, r0), 0b10010011);
-    c.life = (d4)diagonal(r1, r2, r3, r4);
-}
-AVX2 inline void store_lanes(particle *p, const chunk<d4> &c) {
-    double *q = reinterpret_cast<double *>(p);
-    const __m256d x = (__m256d)c.x, y = _mm256_permute4x64_pd((__m256d)c.y, 0b10010011);
-    const __m256d vx = _mm256_permute4x64_pd((__m256d)c.vx, 0b01001110);
-    const __m256d vy = _mm256_permute4x64_pd((__m256d)c.vy, 0b00111001), life = (__m256d)c.life;
-    _mm256_storeu_pd(q, diagonal(x, y, vx, vy));
-    _mm256_storeu_pd(q + 4, diagonal(life, x, y, vx));
-    _mm256_storeu_pd(q + 8, diagonal(vy, life, x, y));
-    _mm256_storeu_pd(q + 12, diagonal(vx, vy, life, x));
-    _mm256_storeu_pd(q + 16, diagonal(y, vx, vy, life));
-}
-// Lanes whose life (the low half of the record's fifth word) equals v.
-AVX2 inline void life_is(d4 &r, const d4 &word, int v) {
-    const lanes<4>::m low = (lanes<4>::m)word << 32;
-    r = (d4)_mm256_cmpeq_epi64((__m256i)low, _mm256_set1_epi64x(life_word(v)));
-}
-AVX2 inline void root(d4 &v) { v = (d4)_mm256_sqrt_pd((__m256d)v); }
-AVX2 inline void lt(d4 &r, const d4 &a, const d4 &b) { r = (d4)_mm256_cmp_pd((__m256d)a, (__m256d)b, _CMP_LT_OQ); }
-AVX2 inline void gt(d4 &r, const d4 &a, const d4 &b) { r = (d4)_mm256_cmp_pd((__m256d)a, (__m256d)b, _CMP_GT_OQ); }
-AVX2 inline void eq(d4 &r, const d4 &a, const d4 &b) { r = (d4)_mm256_cmp_pd((__m256d)a, (__m256d)b, _CMP_EQ_OQ); }
-AVX2 inline void pick(d4 &r, const d4 &k, const d4 &x, const d4 &y) {
-    r = (d4)_mm256_blendv_pd((__m256d)y, (__m256d)x, (__m256d)k);
-}
-AVX2 inline unsigned bits(const d4 &k) { return _mm256_movemask_pd((__m256d)k); }
-// Buffer index row * width + column of each lane's particle, as paint_index.
-AVX2 inline void cells(const d4 &column, const d4 &row, int width, int *out) {
-    const __m128i c = _mm256_cvttpd_epi32((__m256d)column), r = _mm256_cvttpd_epi32((__m256d)row);
-    _mm_storeu_si128((__m128i *)out, _mm_add_epi32(_mm_mullo_epi32(r, _mm_set1_epi32(width)), c));
-}
-// One bit per lane whose (x, y) lies outside the starfield's inner box
-// (0.0001, 0.9999) in either coordinate, bounds excluded.
-AVX2 inline unsigned outside_box(const d4 &x, const d4 &y) {
-    const d4 lo = d4{} + 0.0001, hi = d4{} + 0.9999;
-    d4 a, b, c, e;
-    gt(a, x, hi), lt(b, x, lo), gt(c, y, hi), lt(e, y, lo);
-    return bits(a) | bits(b) | bits(c) | bits(e);
-}
-
-// Eight lanes: register i holds words 4i .. 4i + 3 of the first four records
-// in its low half and of the next four in its high half, so the four-lane
-// blends and rotations work on both halves at once; a comparison gives a mask
-// register.
-AVX512 inline __m512d diagonal(__m512d a, __m512d b, __m512d c, __m512d d) {
-    return _mm512_mask_blend_pd(0xcc, _mm512_mask_blend_pd(0x22, a, b), _mm512_mask_blend_pd(0x88, c, d));
-}
-AVX512 inline __m512d rotate(__m512d v, int lanes) {
-    switch (lanes) {
-    case 1: return _mm512_mask_permutex_pd(v, 0xff, v, 0b00111001);
-    case 2: return _mm512_mask_permutex_pd(v, 0xff, v, 0b01001110);
-    default: return _mm512_mask_permutex_pd(v, 0xff, v, 0b10010011);
-    }
-}
-AVX512 inline void load_lanes(const particle *p, chunk<d8> &c) {
-    const double *q = reinterpret_cast<const double *>(p);
-    __m512d r[5];
-    for (int i = 0; i < 5; ++i) {
-        const __m512d lo = _mm512_castpd256_pd512(_mm256_loadu_pd(q + 4 * i));
-        r[i] = _mm512_mask_insertf64x4(lo, 0xff, lo, _mm256_loadu_pd(q + 20 + 4 * i), 1);
-    }
-    c.x = (d8)diagonal(r[0], r[1], r[2], r[3]);
-    c.y = (d8)rotate(diagonal(r[4], r[0], r[1], r[2]), 1);
-    c.vx = (d8)rotate(diagonal(r[3], r[4], r[0], r[1]), 2);
-    c.vy = (d8)rotate(diagonal(r[2], r[3], r[4], r[0]), 3);
-    c.life = (d8)diagonal(r[1], r[2], r[3], r[4]);
-}
-AVX512 inline void store_lanes(particle *p, const chunk<d8> &c) {
-    double *q = reinterpret_cast<double *>(p);
-    const __m512d x = (__m512d)c.x, y = rotate((__m512d)c.y, 3), vx = rotate((__m512d)c.vx, 2);
-    const __m512d vy = rotate((__m512d)c.vy, 1), life = (__m512d)c.life;
-    const d8 r[5] = {(d8)diagonal(x, y, vx, vy), (d8)diagonal(life, x, y, vx), (d8)diagonal(vy, life, x, y),
-                     (d8)diagonal(vx, vy, life, x), (d8)diagonal(y, vx, vy, life)};
-    for (int i = 0; i < 5; ++i) {
-        const d4 lo = __builtin_shufflevector(r[i], r[i], 0, 1, 2, 3),
-                 hi = __builtin_shufflevector(r[i], r[i], 4, 5, 6, 7);
-        memcpy(q + 4 * i, &lo, sizeof lo);
-        memcpy(q + 20 + 4 * i, &hi, sizeof hi);
-    }
-}
-AVX512 inline void life_is(__mmask8 &r, const d8 &word, int v) {
-    const lanes<8>::m low = (lanes<8>::m)word << 32;
-    r = _mm512_cmpeq_epi64_mask((__m512i)low, _mm512_set1_epi64(life_word(v)));
-}
-AVX512 inline void root(d8 &v) { v = (d8)_mm512_mask_sqrt_pd((__m512d)v, (__mmask8)0xff, (__m512d)v); }
-AVX512 inline void lt(__mmask8 &r, const d8 &a, const d8 &b) {
-    r = _mm512_cmp_pd_mask((__m512d)a, (__m512d)b, _CMP_LT_OQ);
-}
-AVX512 inline void gt(__mmask8 &r, const d8 &a, const d8 &b) {
-    r = _mm512_cmp_pd_mask((__m512d)a, (__m512d)b, _CMP_GT_OQ);
-}
-AVX512 inline void eq(__mmask8 &r, const d8 &a, const d8 &b) {
-    r = _mm512_cmp_pd_mask((__m512d)a, (__m512d)b, _CMP_EQ_OQ);
-}
-AVX512 inline void pick(d8 &r, __mmask8 k, const d8 &x, const d8 &y) {
-    r = (d8)_mm512_mask_blend_pd(k, (__m512d)y, (__m512d)x);
-}
-AVX512 inline unsigned bits(__mmask8 k) { return k; }
-AVX512 inline void cells(const d8 &column, const d8 &row, int width, int *out) {
-    typedef int i8 __attribute__((vector_size(32)));
-    const i8 cell = __builtin_convertvector(row, i8) * width + __builtin_convertvector(column, i8);
-    _mm256_stream_si256((__m256i *)out, (__m256i)cell);
-}
-AVX512 inline unsigned outside_box(const d8 &x, const d8 &y) {
-    const d8 lo = d8{} + 0.0001, hi = d8{} + 0.9999;
-    __mmask8 a, b, c, e;
-    gt(a, x, hi), lt(b, x, lo), gt(c, y, hi), lt(e, y, lo);
-    return bits(a) | bits(b) | bits(c) | bits(e);
-}
-
-// Two lanes: two records are five registers of two words each.
-inline void load_lanes(const particle *p, chunk<d2> &c) {
-    const double *q = reinterpret_cast<const double *>(p);
-    const __m128d r0 = _mm_loadu_pd(q), r1 = _mm_loadu_pd(q + 2), r2 = _mm_loadu_pd(q + 4);
-    const __m128d r3 = _mm_loadu_pd(q + 6), r4 = _mm_loadu_pd(q + 8);
-    c.x = (d2)_mm_shuffle_pd(r0, r2, 0b10);
-    c.y = (d2)_mm_shuffle_pd(r0, r3, 0b01);
-    c.vx = (d2)_mm_shuffle_pd(r1, r3, 0b10);
-    c.vy = (d2)_mm_shuffle_pd(r1, r4, 0b01);
-    c.life = (d2)_mm_shuffle_pd(r2, r4, 0b10);
-}
-inline void store_lanes(particle *p, const chunk<d2> &c) {
-    double *q = reinterpret_cast<double *>(p);
-    const __m128d x = (__m128d)c.x, y = (__m128d)c.y, vx = (__m128d)c.vx, vy = (__m128d)c.vy;
-    const __m128d life = (__m128d)c.life;
-    _mm_storeu_pd(q, _mm_shuffle_pd(x, y, 0b00));
-    _mm_storeu_pd(q + 2, _mm_shuffle_pd(vx, vy, 0b00));
-    _mm_storeu_pd(q + 4, _mm_shuffle_pd(life, x, 0b10));
-    _mm_storeu_pd(q + 6, _mm_shuffle_pd(y, vx, 0b11));
-    _mm_storeu_pd(q + 8, _mm_shuffle_pd(vy, life, 0b11));
-}
-inline void life_is(d2 &r, const d2 &word, int v) {
-    const __m128i same = _mm_cmpeq_epi32((__m128i)word, _mm_set1_epi32(v));
-    r = (d2)_mm_shuffle_epi32(same, _MM_SHUFFLE(2, 2, 0, 0));
-}
-inline void root(d2 &v) { v = (d2)_mm_sqrt_pd((__m128d)v); }
-inline void lt(d2 &r, const d2 &a, const d2 &b) { r = (d2)_mm_cmplt_pd((__m128d)a, (__m128d)b); }
-inline void gt(d2 &r, const d2 &a, const d2 &b) { r = (d2)_mm_cmpgt_pd((__m128d)a, (__m128d)b); }
-inline void eq(d2 &r, const d2 &a, const d2 &b) { r = (d2)_mm_cmpeq_pd((__m128d)a, (__m128d)b); }
-inline void pick(d2 &r, const d2 &k, const d2 &x, const d2 &y) {
-    r = (d2)_mm_or_pd(_mm_and_pd((__m128d)k, (__m128d)x), _mm_andnot_pd((__m128d)k, (__m128d)y));
-}
-inline unsigned bits(const d2 &k) { return _mm_movemask_pd((__m128d)k); }
-#else
-// Two lanes in the vector extensions: a comparison gives each lane all ones
-// or all zeros, and a choice between two vectors is bitwise.
-using m2 = lanes<2>::m;
-inline void load_lanes(const particle *p, chunk<d2> &c) {
-    d2 r[5];
-    memcpy(r, p, sizeof r);
-    c.x = __builtin_shufflevector(r[0], r[2], 0, 3);
-    c.y = __builtin_shufflevector(r[0], r[3], 1, 2);
-    c.vx = __builtin_shufflevector(r[1], r[3], 0, 3);
-    c.vy = __builtin_shufflevector(r[1], r[4], 1, 2);
-    c.life = __builtin_shufflevector(r[2], r[4], 0, 3);
-}
-inline void store_lanes(particle *p, const chunk<d2> &c) {
-    const d2 r[5] = {__builtin_shufflevector(c.x, c.y, 0, 2), __builtin_shufflevector(c.vx, c.vy, 0, 2),
-                     __builtin_shufflevector(c.life, c.x, 0, 3), __builtin_shufflevector(c.y, c.vx, 1, 3),
-                     __builtin_shufflevector(c.vy, c.life, 1, 3)};
-    memcpy(p, r, sizeof r);
-}
-inline void life_is(d2 &r, const d2 &word, int v) { r = (d2)(((m2)word << 32) == m2{} + life_word(v)); }
-inline void root(d2 &v) {
-#if defined(__aarch64__)
-    v = (d2)vsqrtq_f64((float64x2_t)v);
-#else
-    for (int l = 0; l < 2; ++l) v[l] = std::sqrt(v[l]);
-#endif
-}
-inline void lt(d2 &r, const d2 &a, const d2 &b) { r = (d2)(a < b); }
-inline void gt(d2 &r, const d2 &a, const d2 &b) { r = (d2)(a > b); }
-inline void eq(d2 &r, const d2 &a, const d2 &b) { r = (d2)(a == b); }
-inline void pick(d2 &r, const d2 &k, const d2 &x, const d2 &y) {
-    r = (d2)(((m2)k & (m2)x) | (~(m2)k & (m2)y));
-}
-inline unsigned bits(const d2 &k) {
-    const m2 lane = (m2)k;
-    return static_cast<unsigned>(lane[0] & 1) | static_cast<unsigned>(lane[1] & 2);
-}
-#endif
-inline void cells(const d2 &column, const d2 &row, int width, int *out) {
-    for (int l = 0; l < 2; ++l) out[l] = static_cast<int>(row[l]) * width + static_cast<int>(column[l]);
-}
-inline unsigned outside_box(const d2 &x, const d2 &y) {
-    const d2 lo = d2{} + 0.0001, hi = d2{} + 0.9999;
-    d2 a, b, c, e;
-    gt(a, x, hi), lt(b, x, lo), gt(c, y, hi), lt(e, y, lo);
-    return bits(a) | bits(b) | bits(c) | bits(e);
-}
-
-// The functions above hand their vector results back through a reference:
-// code built without AVX passes and returns wide vectors differently from
-// code built with it, which matters where the compiler does not inline
-// (unoptimised builds). These wrappers give them the usual form.
+// What a pair (a, b) passes on to its two particles, named per law.
+template <class D, law L>
+struct terms;
+// Gravitational: the change (ex, ey) both particles subtract from their velocity.
 template <class D>
-struct mask_of {
-    using type = D;
+struct terms<D, law::gra> {
+    D ex, ey;
 };
-#if defined(__x86_64__)
-template <>
-struct mask_of<d8> {
-    using type = __mmask8;
+// Angular: a's velocity over the constant (p = vy / k, q = vx / k), and the
+// side of a's path b lies on (turn > 0: a turns one way and b the other).
+template <class D>
+struct terms<D, law::ang> {
+    D p, q, turn;
 };
-#endif
+// Other: the offset from a to b, an axis of zero offset counted as 1.
 template <class D>
-using mask_t = typename mask_of<D>::type;
-
+struct terms<D, law::oth> {
+    D ux, uy;
+};
+// Spring: the offset from b to a times the force (fx, fy), and the distance.
 template <class D>
-[[gnu::always_inline]] inline mask_t<D> lt(const D &a, const D &b) {
-    mask_t<D> r;
-    lt(r, a, b);
-    return r;
-}
+struct terms<D, law::spr> {
+    D fx, fy, dist;
+};
+// Starfield: a pair passes nothing on; each a moves on its own.
 template <class D>
-[[gnu::always_inline]] inline mask_t<D> gt(const D &a, const D &b) {
-    mask_t<D> r;
-    gt(r, a, b);
-    return r;
-}
-template <class D>
-[[gnu::always_inline]] inline mask_t<D> eq(const D &a, const D &b) {
-    mask_t<D> r;
-    eq(r, a, b);
-    return r;
-}
-template <class D>
-[[gnu::always_inline]] inline D pick(const mask_t<D> &k, const D &x, const D &y) {
-    D r;
-    pick(r, k, x, y);
-    return r;
-}
-template <class D>
-[[gnu::always_inline]] inline mask_t<D> life_is(const D &word, int v) {
-    mask_t<D> r;
-    life_is(r, word, v);
-    return r;
-}
-
-// Speed normalisation: s = sqrt(vx * vx + vy * vy) * scale; if s > 0, both
-// components are divided by s.
-template <class D>
-[[gnu::always_inline]] inline void normalise(D &vx, D &vy, const D &scale) {
-    D s = vx * vx + vy * vy;
-    root(s);
-    s = s * scale;
-    const auto positive = gt(s, D{});
-    vx = pick(positive, vx / s, vx);
-    vy = pick(positive, vy / s, vy);
-}
+struct terms<D, law::stf> {};
 
 template <int W, law L>
 struct kernel {
     using d = typename lanes<W>::d;
     using m = typename lanes<W>::m;
     using lanes_t = chunk<d>;
+    using terms_t = terms<d, L>;
 
     static constexpr long long SIGN = static_cast<long long>(0x8000000000000000ULL);
     static constexpr long long LOW = 0xffffffffLL;
@@ -456,9 +144,9 @@ struct kernel {
         d iota;
         constants(const step_params &sp, const canvas &cv)
             : zero{},
-              half(splat(0.5)),
+              half(splat(CENTRE)),
               one(splat(1.0)),
-              tiny(splat(1e-06)),
+              tiny(splat(SPRING_NEAR)),
               scale(splat(sp.scale)),
               k1(splat(sp.k1)),
               k2(splat(sp.k2)),
@@ -473,11 +161,6 @@ struct kernel {
               iota{} {
             for (int l = 0; l < W; ++l) iota[l] = l;
         }
-    };
-
-    // What a pair passes on to its two particles.
-    struct terms {
-        d c0, c1, c2;
     };
 
     // The chunk of W particles from index j up; lanes below index 0 hold a
@@ -515,37 +198,39 @@ struct kernel {
         }
     }
 
-    // Lane l: the pair (j - 1 + l, j + l), a from `a`, b from `b`.
-    static terms pair_terms(const lanes_t &a, const lanes_t &b, const constants &k) {
-        terms t{};
+    // Lane l: the pair (j - 1 + l, j + l), a from `a`, b from `b`. Restates
+    // the part of psys_frc_gra, _ang, _oth and _spr that depends on both.
+    static terms_t pair_terms(const lanes_t &a, const lanes_t &b, const constants &k) {
+        terms_t t{};
         if constexpr (L == law::gra) {
             const d dx = a.x - b.x, dy = a.y - b.y;
             const d f = 4.0 / (dx * dx - dy * dy);
-            t.c0 = dy / f;
-            t.c1 = dx / f;
+            t.ex = dy / f;
+            t.ey = dx / f;
         } else if constexpr (L == law::ang) {
-            t.c0 = a.vy / k.k1;
-            t.c1 = a.vx / k.k1;
-            t.c2 = (b.x - a.x) * t.c0 - (b.y - a.y) * t.c1;
+            t.p = a.vy / k.k1;
+            t.q = a.vx / k.k1;
+            t.turn = (b.x - a.x) * t.p - (b.y - a.y) * t.q;
         } else if constexpr (L == law::oth) {
             const d dx = b.x - a.x, dy = b.y - a.y;
-            t.c0 = pick(eq(dx, k.zero), k.one, dx);
-            t.c1 = pick(eq(dy, k.zero), k.one, dy);
+            t.ux = pick(eq(dx, k.zero), k.one, dx);
+            t.uy = pick(eq(dy, k.zero), k.one, dy);
         } else if constexpr (L == law::spr) {
             const d dx = a.x - b.x, dy = a.y - b.y;
             d dist = dx * dx + dy * dy;
             root(dist);
             const d e = (dist - k.k2) * k.k1;
-            const d ef = pick(life_is(a.life, FIXED_LIFE), e * 0.125, e);
-            t.c0 = dx * ef;
-            t.c1 = dy * ef;
-            t.c2 = dist;
+            const d ef = pick(life_is(a.life, FIXED_LIFE), e * SPRING_FIXED_FACTOR, e);
+            t.fx = dx * ef;
+            t.fy = dy * ef;
+            t.dist = dist;
         }
         return t;
     }
 
-    // Starfield: lanes that are a of a pair (index 0 .. count - 2) and have
-    // left the inner box are put back near the centre, highest index first.
+    // Starfield, restating the re-placement in psys_frc_stf: lanes that are a
+    // of a pair (index 0 .. count - 2) and have left the inner box are put
+    // back near the centre, highest index first.
     static void replace(double *x, double *y, int j, int n) {
         const int first = j < 0 ? -j : 0, last = n - 2 - j < W - 1 ? n - 2 - j : W - 1;
         if (first > last) return;
@@ -556,35 +241,36 @@ struct kernel {
         while (out != 0) {
             const int lane = 31 - __builtin_clz(out);
             out &= ~(1u << lane);
-            x[lane] = random() / RANDOM_SCALE / 10000.0 + 0.4995;
-            y[lane] = random() / RANDOM_SCALE / 10000.0 + 0.4995;
+            x[lane] = star_spawn_coord(random());
+            y[lane] = star_spawn_coord(random());
         }
     }
 
     // The law's changes to particles j .. j + W - 1: as a of their pair with
     // the particle above (terms `as_a`), then as b of their pair with the
-    // particle below (terms `as_b`).
-    static void apply_law(lanes_t &c, const terms &as_a, const terms &as_b, const d &index, const constants &k) {
+    // particle below (terms `as_b`). Restates the velocity changes of
+    // psys_frc_gra, _ang, _oth, _spr and _stf.
+    static void apply_law(lanes_t &c, const terms_t &as_a, const terms_t &as_b, const d &index, const constants &k) {
         const auto has_a = lt(index, k.top), has_b = gt(index, k.zero);
         d &vx = c.vx, &vy = c.vy;
         if constexpr (L == law::gra) {
-            vx = pick(has_a, vx - as_a.c0, vx);
-            vy = pick(has_a, vy - as_a.c1, vy);
-            vx = pick(has_b, vx - as_b.c0, vx);
-            vy = pick(has_b, vy - as_b.c1, vy);
+            vx = pick(has_a, vx - as_a.ex, vx);
+            vy = pick(has_a, vy - as_a.ey, vy);
+            vx = pick(has_b, vx - as_b.ex, vx);
+            vy = pick(has_b, vy - as_b.ey, vy);
         } else if constexpr (L == law::ang) {
             {
-                const auto turn = gt(as_a.c2, k.zero);
-                d ax = pick(turn, vx + as_a.c0, vx - as_a.c0);
-                d ay = pick(turn, vy - as_a.c1, vy + as_a.c1);
+                const auto turn = gt(as_a.turn, k.zero);
+                d ax = pick(turn, vx + as_a.p, vx - as_a.p);
+                d ay = pick(turn, vy - as_a.q, vy + as_a.q);
                 normalise(ax, ay, k.scale);
                 vx = pick(has_a, ax, vx);
                 vy = pick(has_a, ay, vy);
             }
             {
-                const auto turn = gt(as_b.c2, k.zero);
-                d bx = pick(turn, vx - as_b.c0, vx + as_b.c0);
-                d by = pick(turn, vy + as_b.c1, vy - as_b.c1);
+                const auto turn = gt(as_b.turn, k.zero);
+                d bx = pick(turn, vx - as_b.p, vx + as_b.p);
+                d by = pick(turn, vy + as_b.q, vy - as_b.q);
                 normalise(bx, by, k.scale);
                 vx = pick(has_b, bx, vx);
                 vy = pick(has_b, by, vy);
@@ -592,32 +278,32 @@ struct kernel {
         } else if constexpr (L == law::oth) {
             d speed = vx * vx + vy * vy;
             root(speed);
-            vx = pick(has_a, as_a.c0 * k.k1 * speed + vx, vx);
-            vy = pick(has_a, as_a.c1 * k.k1 * speed + vy, vy);
+            vx = pick(has_a, as_a.ux * k.k1 * speed + vx, vx);
+            vy = pick(has_a, as_a.uy * k.k1 * speed + vy, vy);
         } else if constexpr (L == law::spr) {
             {
-                const auto near = lt(as_a.c2, k.tiny);
-                d ax = vx - as_a.c0, ay = vy - as_a.c1;
+                const auto near = lt(as_a.dist, k.tiny);
+                d ax = vx - as_a.fx, ay = vy - as_a.fy;
                 normalise(ax, ay, k.scale);
                 vx = pick(has_a, pick(near, -vx, ax), vx);
                 vy = pick(has_a, pick(near, vy, ay), vy);
             }
             {
-                const auto near = lt(as_b.c2, k.tiny);
-                vx = pick(has_b, pick(near, -vx, vx + as_b.c0), vx);
-                vy = pick(has_b, pick(near, vy, vy + as_b.c1), vy);
+                const auto near = lt(as_b.dist, k.tiny);
+                vx = pick(has_b, pick(near, -vx, vx + as_b.fx), vx);
+                vy = pick(has_b, pick(near, vy, vy + as_b.fy), vy);
             }
         } else if constexpr (L == law::stf) {
-            d ax = vx + (c.x - 0.5) / 54232.0, ay = vy + (c.y - 0.5) / 54232.0;
+            d ax = vx + (c.x - CENTRE) / STAR_DRIVE, ay = vy + (c.y - CENTRE) / STAR_DRIVE;
             normalise(ax, ay, k.scale);
             vx = pick(has_a, ax, vx);
             vy = pick(has_a, ay, vy);
         }
     }
 
-    // The motion step: ageing, damping, centre pull, normalisation, gravity,
-    // move and walls. Fixed particles keep their place, life and the velocity
-    // the law left them.
+    // The motion step, restating psys_move with psys_move_particle: ageing,
+    // damping, centre pull, normalisation, gravity, move and walls. Fixed
+    // particles keep their place, life and the velocity the law left them.
     static void move(lanes_t &c, const step_params &sp, const constants &k) {
         const auto fixed = life_is(c.life, FIXED_LIFE);
         const m word = (m)c.life;
@@ -654,11 +340,13 @@ struct kernel {
     // One block of particles as columns: column c holds particle lo - W + c,
     // so particle lo - 1 (the a of the block's lowest pair) sits at W - 1,
     // the block at W .. W + m - 1 and particle hi at W + m. Pair column c
-    // holds the terms of the pair (column c, column c + 1).
+    // holds the terms of the pair (column c, column c + 1), one array per
+    // word of terms_t.
     struct columns {
         static constexpr int SIZE = BLOCK + 4 * W;
+        static constexpr int TERM_WORDS = std::is_empty_v<terms_t> ? 0 : sizeof(terms_t) / sizeof(d);
         alignas(64) double x[SIZE], y[SIZE], vx[SIZE], vy[SIZE], life[SIZE];
-        alignas(64) double c0[SIZE], c1[SIZE], c2[SIZE];
+        alignas(64) double term[TERM_WORDS > 0 ? TERM_WORDS : 1][SIZE];
         unsigned respawn[BLOCK / W + 1];  // per chunk: lanes whose life runs out now
 
         lanes_t get(int c) const {
@@ -677,23 +365,124 @@ struct kernel {
             memcpy(vy + c, &v.vy, sizeof(d));
             memcpy(life + c, &v.life, sizeof(d));
         }
-        terms get_terms(int c) const {
-            terms t;
-            memcpy(&t.c0, c0 + c, sizeof(d));
-            memcpy(&t.c1, c1 + c, sizeof(d));
-            memcpy(&t.c2, c2 + c, sizeof(d));
+        // The particle at column c, from lane l of a chunk.
+        void put_lane(int c, const lanes_t &v, int l) {
+            memcpy(x + c, reinterpret_cast<const double *>(&v.x) + l, sizeof(double));
+            memcpy(y + c, reinterpret_cast<const double *>(&v.y) + l, sizeof(double));
+            memcpy(vx + c, reinterpret_cast<const double *>(&v.vx) + l, sizeof(double));
+            memcpy(vy + c, reinterpret_cast<const double *>(&v.vy) + l, sizeof(double));
+            memcpy(life + c, reinterpret_cast<const double *>(&v.life) + l, sizeof(double));
+        }
+        void clear(int c) { x[c] = y[c] = vx[c] = vy[c] = life[c] = 0; }
+        terms_t get_terms(int c) const {
+            terms_t t;
+            if constexpr (TERM_WORDS > 0) {
+                d w[TERM_WORDS];
+                for (int i = 0; i < TERM_WORDS; ++i) memcpy(&w[i], term[i] + c, sizeof(d));
+                memcpy(&t, w, sizeof t);
+            }
             return t;
         }
-        void put_terms(int c, const terms &t) {
-            memcpy(c0 + c, &t.c0, sizeof(d));
-            memcpy(c1 + c, &t.c1, sizeof(d));
-            memcpy(c2 + c, &t.c2, sizeof(d));
+        void put_terms(int c, const terms_t &t) {
+            if constexpr (TERM_WORDS > 0) {
+                d w[TERM_WORDS];
+                memcpy(w, &t, sizeof t);
+                for (int i = 0; i < TERM_WORDS; ++i) memcpy(term[i] + c, &w[i], sizeof(d));
+            }
         }
     };
 
+    // Where a block lies in the array and in its columns.
+    struct block {
+        int lo, hi;  // the block's particles: lo .. hi - 1
+        int m;       // hi - lo
+        // Chunks of W run down from hi; the lowest starts at `bottom`. Every
+        // block but the lowest is full (BLOCK is a multiple of W), so bottom
+        // is lo there; in the lowest block (lo = 0) a part chunk leaves bottom
+        // below 0, and the lanes below index 0 are loaded as a resting
+        // particle at the origin and never stored.
+        int bottom;
+        int first;  // the column of the lowest chunk: bottom - lo + W, at most W
+    };
+
+    static block block_under(int hi) {
+        block b;
+        b.hi = hi;
+        b.lo = hi > BLOCK ? hi - BLOCK : 0;
+        b.m = hi - b.lo;
+        b.bottom = hi - (b.m + W - 1) / W * W;
+        b.first = b.bottom - b.lo + W;
+        return b;
+    }
+
     // Laws with square roots and divisions of their own get the motion step
-    // in a loop apart (see the sweep).
+    // in a loop apart (see law_and_motion).
     static constexpr bool SPLIT = L == law::ang || L == law::spr || L == law::stf;
+
+    // The records a block below chunk j, fetched while this block is worked
+    // on: a chunk's worth at a time, in the loop with the most work per chunk,
+    // since a burst of fetches stalls until it is served. Not below the part.
+    [[gnu::always_inline]] static void fetch_ahead(const particle *ps, int j, int part_lo) {
+        if (j - BLOCK >= part_lo)
+            for (int b = 0; b < W * static_cast<int>(sizeof(particle)); b += 64)
+                __builtin_prefetch(reinterpret_cast<const char *>(ps + j - BLOCK) + b);
+    }
+
+    // Phase 1: the block's records into columns.
+    static void load_block(columns &col, const particle *ps, const block &b) {
+        for (int j = b.hi - W; j >= b.bottom; j -= W) {
+            if (j >= 0) {
+                lanes_t v;
+                load_lanes(ps + j, v);
+                col.put(j - b.lo + W, v);
+            } else {
+                col.put(j - b.lo + W, load(ps, j));
+            }
+        }
+    }
+
+    // Phase 2: the neighbours of the block's end pairs. Below, particle
+    // lo - 1 at column W - 1 as it was before the step: the block under this
+    // one is not yet stored, so it is read from the array, except below the
+    // part, where its owner may already be changing it and the part's copy
+    // is taken. At lo = 0 there is no particle below; column W - 1 is then a
+    // lane of the lowest chunk (first < W) or, when that chunk starts at 0, is
+    // set to zero, and the pair it forms is masked off by index anyway.
+    // Above, particle hi at column W + m, whose position before it moved was
+    // kept by the block above (above_x, above_y); the pairs read no more of
+    // it. The columns past it are zero, read only by the last chunk's pair
+    // terms. Then this block's particle lo is kept for the block below.
+    static void link_neighbours(columns &col, const particle *ps, const block &b, const part &pt, double &above_x,
+                                double &above_y) {
+        if (b.lo > pt.lo) {
+            col.put_lane(W - 1, load(ps, b.lo - W), W - 1);  // lane W - 1 is particle lo - 1
+        } else if (b.lo > 0) {
+            col.x[W - 1] = pt.below.x;
+            col.y[W - 1] = pt.below.y;
+            col.vx[W - 1] = pt.below.vx;
+            col.vy[W - 1] = pt.below.vy;
+            col.life[W - 1] = 0;
+            memcpy(col.life + W - 1, &pt.below.life, sizeof(int));
+        } else if (b.first == W) {
+            col.clear(W - 1);
+        }
+        for (int c = W + b.m; c < W + b.m + 2 * W; ++c) col.clear(c);
+        col.x[W + b.m] = above_x;
+        col.y[W + b.m] = above_y;
+        above_x = col.x[W];
+        above_y = col.y[W];
+    }
+
+    // Phase 3: the pair terms of every pair from (lo - 1, lo) up to
+    // (hi - 1, hi); for the starfield, whose pairs pass nothing on, the
+    // re-placements instead, from the top down as the literal step draws them.
+    static void pair_phase(columns &col, const block &b, int n, const constants &k) {
+        if constexpr (L == law::stf) {
+            for (int j = b.hi - W; j >= b.bottom; j -= W) replace(col.x + j - b.lo + W, col.y + j - b.lo + W, j, n);
+        } else {
+            for (int c = b.first - 1; c < W + b.m; c += W) col.put_terms(c, pair_terms(col.get(c), col.get(c + 1), k));
+        }
+    }
 
     // The motion step for the chunk at column c (particles from j up), its
     // buffer indices and which of its lanes are to be respawned.
@@ -708,199 +497,192 @@ struct kernel {
             if (j >= 0) {
                 cells(k.wspan * v.x + 1.0, k.hspan * v.y + 2.0, cv.width, cell_of + j);
             } else {
-                for (int l = -j; l < W; ++l) cell_of[j + l] = paint_index(cv, v.x[l], v.y[l]);
+                for (int l = -j; l < W; ++l) cell_of[j + l] = psys_paint_cell(v.x[l], v.y[l], cv.wspan, cv.hspan, cv.width);
             }
         }
     }
 
-    // The records a block below chunk j, fetched while this block is worked
-    // on: a chunk's worth at a time, in the loop with the most work per chunk,
-    // since a burst of fetches stalls until it is served.
-    [[gnu::always_inline]] static void fetch_ahead(const particle *ps, int j) {
-        if (j >= BLOCK)
-            for (int b = 0; b < W * static_cast<int>(sizeof(particle)); b += 64)
-                __builtin_prefetch(reinterpret_cast<const char *>(ps + j - BLOCK) + b);
+    // Phase 4: the law and the motion step, chunk by chunk.
+    static void law_and_motion(columns &col, const particle *ps, const block &b, int part_lo, const step_params &sp,
+                               const canvas &cv, const constants &k, int *cell_of) {
+        for (int c = b.first; c < W + b.m; c += W) {
+            lanes_t v = col.get(c);
+            const int j = b.lo - W + c;
+            if (!SPLIT) fetch_ahead(ps, j, part_lo);
+            apply_law(v, col.get_terms(c), col.get_terms(c - 1), k.iota + static_cast<double>(j), k);
+            if constexpr (SPLIT) {
+                memcpy(col.vx + c, &v.vx, sizeof(d));
+                memcpy(col.vy + c, &v.vy, sizeof(d));
+                continue;
+            }
+            finish(col, c, v, j, b.first, sp, cv, k, cell_of);
+        }
+        // With long chains of square roots and divisions in the law, the
+        // motion step in a loop of its own keeps more chunks in flight.
+        if constexpr (SPLIT)
+            for (int c = b.first; c < W + b.m; c += W) {
+                fetch_ahead(ps, b.lo - W + c, part_lo);
+                finish(col, c, col.get(c), b.lo - W + c, b.first, sp, cv, k, cell_of);
+            }
     }
 
-    static void sweep(const step_params &sp, const canvas &cv) {
+    // Phase 5: the block back into the array, and its respawns noted, highest
+    // index first. Lanes below index 0 are neither stored nor noted: the mask
+    // 0u - (1u << low_lane) keeps the lanes from low_lane up.
+    static void store_block(columns &col, particle *ps, const block &b, part &pt) {
+        // Kept in locals: the stores to the records may alias the part.
+        int pending_count = pt.pending_count;
+        bool pending_lost = pt.pending_lost;
+        for (int j = b.hi - W; j >= b.bottom; j -= W) {
+            const int c = j - b.lo + W;
+            if (j >= 0)
+                store_lanes(ps + j, col.get(c));
+            else
+                store(ps, j, col.get(c));
+            const int low_lane = j < 0 ? -j : 0;
+            unsigned respawn = col.respawn[(c - b.first) / W] & (0u - (1u << low_lane));
+            while (respawn != 0) {
+                const int lane = 31 - __builtin_clz(respawn);
+                respawn &= ~(1u << lane);
+                if (pending_count < PENDING_CAP)
+                    pt.pending[pending_count++] = j + lane;
+                else
+                    pending_lost = true;
+            }
+        }
+        pt.pending_count = pending_count;
+        pt.pending_lost = pending_lost;
+    }
+
+    // The sweep over one part, block by block from its top down.
+    static void sweep(const step_params &sp, const canvas &cv, part &pt) {
         particle *const ps = sp.particles;
-        const int n = sp.count;
         const constants k(sp, cv);
         columns col;
         int *const cell_of = cv.buffer != nullptr ? cv.cells : nullptr;
-        int pending[PENDING_CAP];
-        int pending_count = 0;
-        bool pending_lost = false;
-        double above_x = 0, above_y = 0;  // particle hi's position before it moved
-
-        for (int hi = n; hi > 0;) {
-            const int lo = hi > BLOCK ? hi - BLOCK : 0;
-            const int m = hi - lo;
-            // Chunks of W from hi down; the lowest may reach below index 0.
-            const int bottom = hi - (m + W - 1) / W * W;
-            const int first = bottom - lo + W;  // column of the lowest chunk
-
-            for (int j = hi - W; j >= bottom; j -= W) {
-                if (j >= 0) {
-                    lanes_t v;
-                    load_lanes(ps + j, v);
-                    col.put(j - lo + W, v);
-                } else {
-                    col.put(j - lo + W, load(ps, j));
-                }
-            }
-
-            if (lo > 0) {
-                const lanes_t below = load(ps, lo - W);  // lane W - 1 is particle lo - 1
-                memcpy(col.x + W - 1, reinterpret_cast<const double *>(&below.x) + W - 1, sizeof(double));
-                memcpy(col.y + W - 1, reinterpret_cast<const double *>(&below.y) + W - 1, sizeof(double));
-                memcpy(col.vx + W - 1, reinterpret_cast<const double *>(&below.vx) + W - 1, sizeof(double));
-                memcpy(col.vy + W - 1, reinterpret_cast<const double *>(&below.vy) + W - 1, sizeof(double));
-                memcpy(col.life + W - 1, reinterpret_cast<const double *>(&below.life) + W - 1, sizeof(double));
-            } else if (first == W) {
-                col.x[W - 1] = col.y[W - 1] = col.vx[W - 1] = col.vy[W - 1] = col.life[W - 1] = 0;
-            }
-            for (int c = W + m; c < W + m + 2 * W; ++c) col.x[c] = col.y[c] = col.vx[c] = col.vy[c] = col.life[c] = 0;
-            col.x[W + m] = above_x;
-            col.y[W + m] = above_y;
-            above_x = col.x[W];
-            above_y = col.y[W];
-
-            if constexpr (L == law::stf) {
-                for (int j = hi - W; j >= bottom; j -= W) replace(col.x + j - lo + W, col.y + j - lo + W, j, n);
-            } else {
-                for (int c = first - 1; c < W + m; c += W) col.put_terms(c, pair_terms(col.get(c), col.get(c + 1), k));
-            }
-
-            for (int c = first; c < W + m; c += W) {
-                lanes_t v = col.get(c);
-                const int j = lo - W + c;
-                if (!SPLIT) fetch_ahead(ps, j);
-                apply_law(v, col.get_terms(c), col.get_terms(c - 1), k.iota + static_cast<double>(j), k);
-                if constexpr (SPLIT) {
-                    memcpy(col.vx + c, &v.vx, sizeof(d));
-                    memcpy(col.vy + c, &v.vy, sizeof(d));
-                    continue;
-                }
-                finish(col, c, v, j, first, sp, cv, k, cell_of);
-            }
-            // With long chains of square roots and divisions in the law, the
-            // motion step in a loop of its own keeps more chunks in flight.
-            if constexpr (SPLIT)
-                for (int c = first; c < W + m; c += W) {
-                    fetch_ahead(ps, lo - W + c);
-                    finish(col, c, col.get(c), lo - W + c, first, sp, cv, k, cell_of);
-                }
-
-            for (int j = hi - W; j >= bottom; j -= W) {
-                const int c = j - lo + W;
-                if (j >= 0)
-                    store_lanes(ps + j, col.get(c));
-                else
-                    store(ps, j, col.get(c));
-                const int low_lane = j < 0 ? -j : 0;
-                unsigned respawn = col.respawn[(c - first) / W] & (0u - (1u << low_lane));
-                while (respawn != 0) {
-                    const int lane = 31 - __builtin_clz(respawn);
-                    respawn &= ~(1u << lane);
-                    if (pending_count < PENDING_CAP)
-                        pending[pending_count++] = j + lane;
-                    else
-                        pending_lost = true;
-                }
-            }
-            hi = lo;
-        }
-
-        auto respawn = [&](int i) {
-            particle *p = &ps[i];
-            psys_resetparticle(sp.system, p);
-            finish_motion(p, sp);
-            if (cell_of != nullptr) cell_of[i] = paint_index(cv, p->x, p->y);
-        };
-        if (!pending_lost) {
-            for (int j = 0; j < pending_count; ++j) respawn(pending[j]);
-        } else {
-            for (int i = n - 1; i >= 0; --i)
-                if (ps[i].life == -1) respawn(i);
-        }
-
-        // Painting in a pass of its own over the buffer indices: interleaved
-        // with the stream of records, the scattered buffer updates would find
-        // the buffer pushed out of the caches by the records. Each update is a
-        // look-up of the saturated sum, which is quicker than forming it.
-        if (cell_of != nullptr) {
-#if defined(__x86_64__)
-            _mm_sfence();  // the streamed indices are seen by the loads below
-#endif
-            unsigned char raised[256];
-            for (unsigned v = 0; v < 256; ++v)
-                raised[v] = static_cast<unsigned char>(std::min(255u, v + cv.brightness));
-            unsigned char *const buffer = cv.buffer;
-            for (int i = 0; i < n; ++i) buffer[cell_of[i]] = raised[buffer[cell_of[i]]];
+        double above_x = pt.above_x, above_y = pt.above_y;
+        const int part_lo = pt.lo;
+        for (int hi = pt.hi; hi > part_lo;) {
+            const block b = block_under(hi);
+            load_block(col, ps, b);
+            link_neighbours(col, ps, b, pt, above_x, above_y);
+            pair_phase(col, b, sp.count, k);
+            law_and_motion(col, ps, b, part_lo, sp, cv, k, cell_of);
+            store_block(col, ps, b, pt);
+            hi = b.lo;
         }
     }
 };
 
-// ---------------------------------------------------------------------------
-// One build of the sweep per instruction set, chosen when the step runs.
+// Phase 6: the part's respawns, highest index first, each followed by the
+// motion step from damping on and its buffer index. Past PENDING_CAP the
+// part is scanned for them instead: the sweep has aged every particle that
+// moves, so a life of -1 now means exactly that the life ran out in this
+// step (live particles are at 0 or more, fixed ones at FIXED_LIFE), and a
+// respawned particle's life is positive again.
+void respawn_part(const step_params &sp, const canvas &cv, const part &pt) {
+    particle *const ps = sp.particles;
+    int *const cell_of = cv.buffer != nullptr ? cv.cells : nullptr;
+    auto respawn = [&](int i) {
+        particle *p = &ps[i];
+        psys_resetparticle(sp.system, p);
+        psys_move_particle(sp.system, sp.scale, p);
+        if (cell_of != nullptr) cell_of[i] = psys_paint_cell(p->x, p->y, cv.wspan, cv.hspan, cv.width);
+    };
+    if (!pt.pending_lost) {
+        for (int j = 0; j < pt.pending_count; ++j) respawn(pt.pending[j]);
+    } else {
+        for (int i = pt.hi - 1; i >= pt.lo; --i)
+            if (ps[i].life == -1) respawn(i);
+    }
+}
 
-using sweep_fn = void (*)(const step_params &, const canvas &);
+// Phase 7: painting the particles lo .. hi - 1 at their buffer indices into
+// `buffer`, in a pass of its own: interleaved with the stream of records, the
+// scattered buffer updates would find the buffer pushed out of the caches by
+// the records. Each update is a look-up of the saturated sum, which is quicker
+// than forming it.
+void paint_cells(unsigned char *buffer, const int *cell_of, int lo, int hi, unsigned brightness) {
+    unsigned char raised[256];
+    for (unsigned v = 0; v < 256; ++v) raised[v] = static_cast<unsigned char>(std::min(255u, v + brightness));
+    for (int i = lo; i < hi; ++i) buffer[cell_of[i]] = raised[buffer[cell_of[i]]];
+}
+
+// The whole step on one thread: one part, the respawns, the painting.
+template <int W, law L>
+void step_alone(const step_params &sp, const canvas &cv) {
+    part pt;
+    pt.lo = 0;
+    pt.hi = sp.count;
+    kernel<W, L>::sweep(sp, cv, pt);
+    respawn_part(sp, cv, pt);
+    if (cv.buffer != nullptr) {
+#if defined(__x86_64__)
+        _mm_sfence();  // the streamed indices are seen by the loads below
+#endif
+        paint_cells(cv.buffer, cv.cells, 0, sp.count, cv.brightness);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// One build of the step per instruction set, chosen when the step runs.
+
+using step_fn = void (*)(const step_params &, const canvas &);
 
 #if defined(__x86_64__)
 template <law L>
-__attribute__((target("avx512f,avx512dq,avx512vl,avx512bw"), flatten)) void sweep_avx512(const step_params &sp,
-                                                                                         const canvas &cv) {
-    kernel<8, L>::sweep(sp, cv);
+__attribute__((target("avx512f,avx512dq,avx512vl,avx512bw"), flatten)) void step_avx512(const step_params &sp,
+                                                                                        const canvas &cv) {
+    step_alone<8, L>(sp, cv);
 }
 
 template <law L>
-__attribute__((target("avx2"), flatten)) void sweep_avx2(const step_params &sp, const canvas &cv) {
-    kernel<4, L>::sweep(sp, cv);
+__attribute__((target("avx2"), flatten)) void step_avx2(const step_params &sp, const canvas &cv) {
+    step_alone<4, L>(sp, cv);
 }
 
 template <law L>
-__attribute__((flatten)) void sweep_sse2(const step_params &sp, const canvas &cv) {
-    kernel<2, L>::sweep(sp, cv);
+__attribute__((flatten)) void step_sse2(const step_params &sp, const canvas &cv) {
+    step_alone<2, L>(sp, cv);
 }
 
 template <law L>
-sweep_fn pick(psys_simd isa) {
+step_fn step_for_isa(psys_simd isa) {
     switch (isa) {
-    case psys_simd::avx512: return sweep_avx512<L>;
-    case psys_simd::avx2: return sweep_avx2<L>;
-    default: return sweep_sse2<L>;
+    case psys_simd::avx512: return step_avx512<L>;
+    case psys_simd::avx2: return step_avx2<L>;
+    default: return step_sse2<L>;
     }
 }
 #elif PSYS_FAST_NEON
 template <law L>
-__attribute__((flatten)) void sweep_neon(const step_params &sp, const canvas &cv) {
-    kernel<2, L>::sweep(sp, cv);
+__attribute__((flatten)) void step_neon(const step_params &sp, const canvas &cv) {
+    step_alone<2, L>(sp, cv);
 }
 
 template <law L>
-sweep_fn pick(psys_simd) {
-    return sweep_neon<L>;
+step_fn step_for_isa(psys_simd) {
+    return step_neon<L>;
 }
 #else
 // No fast step on this processor.
 template <law L>
-sweep_fn pick(psys_simd) {
+step_fn step_for_isa(psys_simd) {
     return nullptr;
 }
 #endif
 
-// The sweep for the installed law, or null for a law (or a control set) the
+// The step for the installed law, or null for a law (or a control set) the
 // fast step does not know; then the literal step runs instead.
-sweep_fn sweep_for(const psys *ps, psys_simd isa) {
+step_fn step_for(const psys *ps, psys_simd isa) {
     const psys_force_fn f = ps->force;
     if (ps->cset[0] == nullptr) return nullptr;
-    if (f == psys_frc_gra) return pick<law::gra>(isa);
-    if (f == psys_frc_stf) return pick<law::stf>(isa);
+    if (f == psys_frc_gra) return step_for_isa<law::gra>(isa);
+    if (f == psys_frc_stf) return step_for_isa<law::stf>(isa);
     if (ps->cset[1] == nullptr) return nullptr;
-    if (f == psys_frc_ang) return pick<law::ang>(isa);
-    if (f == psys_frc_oth) return pick<law::oth>(isa);
-    if (f == psys_frc_spr && ps->cset[2] != nullptr) return pick<law::spr>(isa);
+    if (f == psys_frc_ang) return step_for_isa<law::ang>(isa);
+    if (f == psys_frc_oth) return step_for_isa<law::oth>(isa);
+    if (f == psys_frc_spr && ps->cset[2] != nullptr) return step_for_isa<law::spr>(isa);
     return nullptr;
 }
 
@@ -923,13 +705,13 @@ psys_simd psys_simd_best() {
 int psys_automovep_simd(psys *ps, unsigned char *buffer, int width, int height, unsigned char brightness,
                         psys_simd isa) {
     if (isa > psys_simd_best()) isa = psys_simd_best();
-    const sweep_fn sweep = sweep_for(ps, isa);
-    if (sweep == nullptr) return 0;
+    const step_fn step = step_for(ps, isa);
+    if (step == nullptr) return 0;
     step_params sp;
     sp.system = ps;
     sp.particles = ps->particles;
     sp.count = ps->count;
-    sp.scale = 25000.0 / ps->cset[0]->value;
+    sp.scale = SPEED_SCALE / ps->cset[0]->value;
     sp.k1 = ps->cset[1] != nullptr ? ps->cset[1]->value : 0;
     sp.k2 = ps->cset[2] != nullptr ? ps->cset[2]->value : 0;
     sp.damping_on = ps->damping_on;
@@ -946,7 +728,7 @@ int psys_automovep_simd(psys *ps, unsigned char *buffer, int width, int height, 
                     static_cast<double>(height - 3),
                     brightness,
                     buffer != nullptr && sp.count > 0 ? frame_cells(sp.count) : nullptr};
-    if (sp.count > 0) sweep(sp, cv);
+    if (sp.count > 0) step(sp, cv);
     return 1;
 }
 

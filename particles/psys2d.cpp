@@ -18,11 +18,7 @@
 #include <cstdlib>
 
 #include "particles/psys-fast.h"
-
-// A random() value as a fraction of 2^31 - 1, i.e. in [0, 1].
-static constexpr double RANDOM_SCALE = 2147483647.0;
-// The motion step and the laws bring a particle to maxspeed / SPEED_SCALE.
-static constexpr double SPEED_SCALE = 25000.0;
+#include "particles/psys-rules.h"
 
 cvar maxspeed = {"Max Speed", 110, 110, 1, 500, 10};
 cvar gra_frc = {"Graviational Force", 6e-09, 6e-09, 0, 1, 1e-10};
@@ -154,18 +150,63 @@ void psys_automovep(psys *ps) {
     if (!psys_automovep_fast(ps)) psys_automovep_plain(ps);
 }
 
-// Brings p to the speed m / 25000 in its own direction; a velocity of exactly
+// Brings p to the speed 1 / scale in its own direction; a velocity of exactly
 // zero stays zero.
-static void normalise_speed(particle *p, double m) {
-    double s = sqrt(p->vx * p->vx + p->vy * p->vy) * (SPEED_SCALE / m);
+static void normalise_scaled(particle *p, double scale) {
+    double s = sqrt(p->vx * p->vx + p->vy * p->vy) * scale;
     if (s > 0) {
         p->vx = p->vx / s;
         p->vy = p->vy / s;
     }
 }
 
+// Brings p to the speed m / SPEED_SCALE in its own direction.
+static void normalise_speed(particle *p, double m) { normalise_scaled(p, SPEED_SCALE / m); }
+
+void psys_move_particle(const psys *ps, double scale, particle *p) {
+    if (ps->damping_on) {
+        p->vx = ps->damping * p->vx;
+        p->vy = ps->damping * p->vy;
+    }
+    if (ps->pull_on) {
+        if (p->x < CENTRE)
+            p->vx += ps->pull_x;
+        else
+            p->vx -= ps->pull_x;
+        if (p->y < CENTRE)
+            p->vy += ps->pull_y;
+        else
+            p->vy -= ps->pull_y;
+    }
+    normalise_scaled(p, scale);
+    if (ps->gravity_on) {
+        p->vy += ps->gravity_y;
+        p->vx += ps->gravity_x;
+    }
+
+    // Walls turn the velocity to point inwards; they do not negate it.
+    double x = p->x + p->vx;
+    double y = p->y + p->vy;
+    if (x > 1) {
+        x = 1;
+        p->vx = -fabs(p->vx);
+    } else if (x < 0) {
+        x = 0;
+        p->vx = fabs(p->vx);
+    }
+    if (y > 1) {
+        y = 1;
+        p->vy = -fabs(p->vy);
+    } else if (y < 0) {
+        y = 0;
+        p->vy = fabs(p->vy);
+    }
+    p->x = x;
+    p->y = y;
+}
+
 void psys_move(psys *ps) {
-    const double m = ps->cset[0]->value;
+    const double scale = SPEED_SCALE / ps->cset[0]->value;
     for (int i = ps->count - 1; i >= 0; --i) {
         particle *p = &ps->particles[i];
         if (p->life == FIXED_LIFE) continue;
@@ -175,46 +216,7 @@ void psys_move(psys *ps) {
         int was = p->life;
         p->life = was - 1;
         if (was == 0) psys_resetparticle(ps, p);
-
-        if (ps->damping_on) {
-            p->vx = ps->damping * p->vx;
-            p->vy = ps->damping * p->vy;
-        }
-        if (ps->pull_on) {
-            if (p->x < 0.5)
-                p->vx += ps->pull_x;
-            else
-                p->vx -= ps->pull_x;
-            if (p->y < 0.5)
-                p->vy += ps->pull_y;
-            else
-                p->vy -= ps->pull_y;
-        }
-        normalise_speed(p, m);
-        if (ps->gravity_on) {
-            p->vy += ps->gravity_y;
-            p->vx += ps->gravity_x;
-        }
-
-        // Walls turn the velocity to point inwards; they do not negate it.
-        double x = p->x + p->vx;
-        double y = p->y + p->vy;
-        if (x > 1) {
-            x = 1;
-            p->vx = -fabs(p->vx);
-        } else if (x < 0) {
-            x = 0;
-            p->vx = fabs(p->vx);
-        }
-        if (y > 1) {
-            y = 1;
-            p->vy = -fabs(p->vy);
-        } else if (y < 0) {
-            y = 0;
-            p->vy = fabs(p->vy);
-        }
-        p->x = x;
-        p->y = y;
+        psys_move_particle(ps, scale, p);
     }
 }
 
@@ -358,13 +360,13 @@ void psys_frc_spr(psys *ps, particle *a, particle *b) {
     double dx = a->x - b->x;
     double dy = a->y - b->y;
     double d = sqrt(dx * dx + dy * dy);
-    if (d < 1e-06) {
+    if (d < SPRING_NEAR) {
         a->vx = -a->vx;
         b->vx = -b->vx;
         return;
     }
     double e = (d - ps->cset[2]->value) * ps->cset[1]->value;
-    if (a->life == FIXED_LIFE) e = e * 0.125;
+    if (a->life == FIXED_LIFE) e = e * SPRING_FIXED_FACTOR;
     a->vx = a->vx - dx * e;
     a->vy = a->vy - dy * e;
     b->vx = b->vx + dx * e;
@@ -375,12 +377,12 @@ void psys_frc_spr(psys *ps, particle *a, particle *b) {
 // Drives a outward from the centre; a particle that reaches the outer rim is
 // put back at the centre.
 void psys_frc_stf(psys *ps, particle *a, particle *) {
-    if (a->x > 0.9999 || a->x < 0.0001 || a->y > 0.9999 || a->y < 0.0001) {
-        a->x = random() / RANDOM_SCALE / 10000.0 + 0.4995;
-        a->y = random() / RANDOM_SCALE / 10000.0 + 0.4995;
+    if (a->x > STAR_RIM_HI || a->x < STAR_RIM_LO || a->y > STAR_RIM_HI || a->y < STAR_RIM_LO) {
+        a->x = star_spawn_coord(random());
+        a->y = star_spawn_coord(random());
     }
-    a->vx = a->vx + (a->x - 0.5) / 54232.0;
-    a->vy = a->vy + (a->y - 0.5) / 54232.0;
+    a->vx = a->vx + (a->x - CENTRE) / STAR_DRIVE;
+    a->vy = a->vy + (a->y - CENTRE) / STAR_DRIVE;
     normalise_speed(a, ps->cset[0]->value);
 }
 

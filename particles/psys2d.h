@@ -68,6 +68,10 @@ void psys_resetparticle(psys *ps, particle *p);
 void psys_reset_all_particles(psys *ps);
 void psys_automovep(psys *ps);
 void psys_move(psys *ps);
+// The motion step of one particle from damping on: damping, centre pull,
+// normalisation (scale = SPEED_SCALE / maxspeed), gravity, move and walls.
+// psys_move calls it after ageing and any respawn.
+void psys_move_particle(const psys *ps, double scale, particle *p);
 void psys_toggle_gravity(psys *ps);
 
 // Pairings and spawn regions the program itself does not use.
