@@ -321,8 +321,9 @@ int norm_bands(const gfx *g) {
 
 // Rows 0 to h - 3, then image row h - 2 cleared to the colour of intensity 0 (all
 // zero bits would be transparent on a visual with alpha); buffer rows h - 2 and
-// h - 1 untouched. One thread only: every row reads the new values of the row
-// above, so no band could start before the band above it has finished.
+// h - 1 untouched. It stays on one thread: each row reads the new values of the
+// row above, which depend on every row before it, so a band could only start
+// once the band above had finished, and bands would run one after another.
 void render_alt(gfx *g) {
     const int w = g->width, h = g->height;
     const ptrdiff_t pitch = g->image->bytes_per_line;
