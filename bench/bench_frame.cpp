@@ -218,8 +218,7 @@ int main(int argc, char **argv) {
             if (!full) continue;
             add("step/literal", &m, count, [](scene &s) { psys_automovep_plain(&s.ps); });
             add("step/fast", &m, count, [](scene &s) { psys_automovep_fast(&s.ps); });
-            add("step/fast+paint", &m, count,
-                [](scene &s) { psys_automovep_paint(&s.ps, s.cells.data(), WIDTH, HEIGHT, 50); });
+            add("step/fast+paint", &m, count, [](scene &s) { move_and_paint_particles(&s.ps, &s.g, 50); });
         }
         if (full) add("paint/literal", &MODES[3], count, [](scene &s) { paint_particles(&s.ps, &s.g, 50); });
     }
