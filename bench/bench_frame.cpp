@@ -1,6 +1,9 @@
 // One frame's work at 800 x 600 (particle step, painting, normal renderer) per
 // force mode: the literal path (the force law through its pointer, then the
-// motion step, then the painting) beside the fast path the program takes.
+// motion step, then the painting) beside the fast path the program takes, on
+// this thread alone and on a pool of 2 threads. Beside them the memory floor:
+// one pass that reads and writes every particle record and paints it, with no
+// arithmetic of the step, which no frame's work can undercut on one thread.
 //
 // By default only 2,000,000 particles, each frame measured three times; the
 // output ends with a summary table of the medians. BENCH_FULL=1 in the
@@ -19,6 +22,7 @@
 
 #include "driver/frame.h"
 #include "particles/psys-fast.h"
+#include "particles/workers.h"
 #include "render/render.h"
 
 namespace {
@@ -37,18 +41,40 @@ const mode MODES[] = {{"gravitational", psys_set_gra},
                       {"spring", psys_set_spr},
                       {"starfield", psys_set_stf}};
 
-// A started system and an 800 x 600 display in memory with a 32-bit image.
+// Creating 2,000,000 particles takes most of a second, so every scene of a count
+// starts from a copy of the one set made for it.
+const std::vector<particle> &created(int count) {
+    static std::map<int, std::vector<particle>> made;
+    auto [it, fresh] = made.try_emplace(count);
+    if (fresh) {
+        psys ps{};
+        psys_set_defaults(&ps);
+        ps.count = count;
+        if (!psys_create_particles(&ps)) abort();
+        it->second.assign(ps.particles, ps.particles + count);
+        free(ps.particles);
+    }
+    return it->second;
+}
+
+// A started system and an 800 x 600 display in memory with a 32-bit image; its
+// frames run on a pool of `threads` threads, or on this thread alone for 1.
 struct scene {
     psys ps{};
     gfx g{};
+    workers pool;
     XImage image{};
     std::vector<unsigned char> cells = std::vector<unsigned char>(WIDTH * HEIGHT);
     std::vector<uint32_t> pixels = std::vector<uint32_t>(WIDTH * HEIGHT);
 
-    scene(const mode &m, int count) {
+    scene(const mode &m, int count, int threads) : pool(threads) {
+        if (threads > 1) g.pool = &pool;
         psys_set_defaults(&ps);
         ps.count = count;
-        if (!psys_create_particles(&ps)) abort();
+        const std::vector<particle> &start = created(count);
+        ps.particles = static_cast<particle *>(malloc(start.size() * sizeof(particle)));
+        if (ps.particles == nullptr) abort();
+        std::memcpy(ps.particles, start.data(), start.size() * sizeof(particle));
         m.set(&ps);
         image.width = WIDTH, image.height = HEIGHT, image.format = ZPixmap;
         image.byte_order = image.bitmap_bit_order = LSBFirst;
@@ -72,12 +98,27 @@ struct scene {
         move_and_paint_particles(&ps, &g, 50);
         render_blurred_buffer(&g);
     }
+    // Reads and writes each whole record (its velocity's halves swapped, which
+    // leaves the positions as they are) and paints it as paint_particles does.
+    void memory_floor() {
+        const double wspan = g.width - 3, hspan = g.height - 3;
+        particle *p = ps.particles;
+        for (int i = 0, n = ps.count; i < n; ++i) {
+            const double vx = p[i].vx;
+            p[i].vx = p[i].vy;
+            p[i].vy = vx;
+            unsigned char &cell = cells[static_cast<int>(hspan * p[i].y + 2.0) * WIDTH +
+                                        static_cast<int>(wspan * p[i].x + 1.0)];
+            const unsigned sum = cell + 50u;
+            cell = static_cast<unsigned char>(sum > 255 ? 255 : sum);
+        }
+    }
 };
 
 using work_fn = void (*)(scene &);
 
-void measure(benchmark::State &state, const mode *m, int count, work_fn work) {
-    scene s(*m, count);
+void measure(benchmark::State &state, const mode *m, int count, int threads, work_fn work) {
+    scene s(*m, count, threads);
     for (auto _ : state) {
         work(s);
         benchmark::ClobberMemory();
@@ -89,11 +130,11 @@ std::string name_of(const std::string &kind, const mode &m, int count) {
     return kind + "/" + m.name + "/" + std::to_string(count);
 }
 
-void add(const std::string &kind, const mode *m, int count, work_fn work, int runs = 1) {
-    auto *b = benchmark::RegisterBenchmark(name_of(kind, *m, count).c_str(), measure, m, count, work)
+void add(const std::string &kind, const mode *m, int count, work_fn work, int runs = 1, int threads = 1) {
+    auto *b = benchmark::RegisterBenchmark(name_of(kind, *m, count).c_str(), measure, m, count, threads, work)
                   ->Unit(benchmark::kMillisecond)
                   ->UseRealTime();
-    if (runs > 1) b->Repetitions(runs);
+    if (runs > 1) b->Repetitions(runs)->MinTime(0.25);
 }
 
 // Passes every single run, and of repeated ones only the median, on to the
@@ -130,21 +171,25 @@ class summary_reporter : public benchmark::BenchmarkReporter {
     void print_summary() const {
         std::printf("\nOne frame at %dx%d with 2,000,000 particles (step, painting, blur; median of %d runs):\n\n",
                     WIDTH, HEIGHT, SUMMARY_RUNS);
-        std::printf("| Force mode    | Literal path | Fast path | Speed-up |\n");
-        std::printf("|---------------|-------------:|----------:|---------:|\n");
+        std::printf("| Force mode    | Literal path | Fast path | Speed-up | Fast, 2 threads | Memory floor |\n");
+        std::printf("|---------------|-------------:|----------:|---------:|----------------:|-------------:|\n");
+        auto ms = [](double t) {
+            char text[32] = "-";
+            if (t > 0) std::snprintf(text, sizeof text, "%.1f ms", t);
+            return std::string(text);
+        };
         for (const mode &m : MODES) {
             const double literal = find(name_of("frame/literal", m, SUMMARY_COUNT));
             const double fast = find(name_of("frame/fast", m, SUMMARY_COUNT));
-            if (literal <= 0 || fast <= 0) {
-                std::printf("| %-13s | %12s | %9s | %8s |\n", m.name, "-", "-", "-");
-                continue;
-            }
-            char l[32], f[32], r[32];
-            std::snprintf(l, sizeof l, "%.1f ms", literal);
-            std::snprintf(f, sizeof f, "%.1f ms", fast);
-            std::snprintf(r, sizeof r, "%.1fx", literal / fast);
-            std::printf("| %-13s | %12s | %9s | %8s |\n", m.name, l, f, r);
+            const double fast2 = find(name_of("frame/fast-2-threads", m, SUMMARY_COUNT));
+            const double floor = find(name_of("floor/memory", m, SUMMARY_COUNT));
+            char r[32] = "-";
+            if (literal > 0 && fast > 0) std::snprintf(r, sizeof r, "%.1fx", literal / fast);
+            std::printf("| %-13s | %12s | %9s | %8s | %15s | %12s |\n", m.name, ms(literal).c_str(), ms(fast).c_str(), r,
+                        ms(fast2).c_str(), ms(floor).c_str());
         }
+        std::printf("\nFast, 2 threads: the fast path on a pool of 2 threads. Memory floor: one pass that\n"
+                    "reads and writes every particle record and paints it, on one thread.\n");
         std::fflush(stdout);
     }
 
@@ -168,11 +213,12 @@ int main(int argc, char **argv) {
         for (const mode &m : MODES) {
             add("frame/literal", &m, count, [](scene &s) { s.frame_literal(); }, runs);
             add("frame/fast", &m, count, [](scene &s) { s.frame_fast(); }, runs);
+            add("frame/fast-2-threads", &m, count, [](scene &s) { s.frame_fast(); }, runs, 2);
+            add("floor/memory", &m, count, [](scene &s) { s.memory_floor(); }, runs);
             if (!full) continue;
             add("step/literal", &m, count, [](scene &s) { psys_automovep_plain(&s.ps); });
             add("step/fast", &m, count, [](scene &s) { psys_automovep_fast(&s.ps); });
-            add("step/fast+paint", &m, count,
-                [](scene &s) { psys_automovep_paint(&s.ps, s.cells.data(), WIDTH, HEIGHT, 50); });
+            add("step/fast+paint", &m, count, [](scene &s) { move_and_paint_particles(&s.ps, &s.g, 50); });
         }
         if (full) add("paint/literal", &MODES[3], count, [](scene &s) { paint_particles(&s.ps, &s.g, 50); });
     }

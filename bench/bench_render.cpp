@@ -1,11 +1,13 @@
 // One renderer pass over a whole frame: the normal and alternative renderers on a
-// 32-bit image, the per-pixel renderer on a 16-bit one.
+// 32-bit image, the per-pixel renderer on a 16-bit one; the normal renderer also
+// in bands on a pool of 2 threads.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <random>
 #include <vector>
 
+#include "particles/workers.h"
 #include "render/render.h"
 
 namespace {
@@ -32,11 +34,16 @@ struct frame {
     }
 };
 
-void run(benchmark::State &state, int bpp, int alt) {
+void run(benchmark::State &state, int bpp, int alt, int threads = 1, int bands = 0) {
     frame f(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), bpp);
     f.g.alt_renderer = alt;
+    workers pool(threads);
+    if (threads > 1) f.g.pool = &pool;
     for (auto _ : state) {
-        render_blurred_buffer(&f.g);
+        if (bands)
+            render32_norm_bands(&f.g, bands);
+        else
+            render_blurred_buffer(&f.g);
         benchmark::DoNotOptimize(f.cells.data());
         benchmark::ClobberMemory();
     }
@@ -46,6 +53,10 @@ void run(benchmark::State &state, int bpp, int alt) {
 void BM_render_normal(benchmark::State &state) { run(state, 32, 0); }
 void BM_render_alternative(benchmark::State &state) { run(state, 32, 1); }
 void BM_render_per_pixel(benchmark::State &state) { run(state, 16, 0); }
+// As the program chooses the bands on 2 threads, and always 2 bands (how small a
+// picture still gains from them).
+void BM_render_normal_2_threads(benchmark::State &state) { run(state, 32, 0, 2); }
+void BM_render_normal_2_bands(benchmark::State &state) { run(state, 32, 0, 2, 2); }
 
 void sizes(benchmark::internal::Benchmark *b) {
     b->Args({800, 600})->Args({1920, 1080})->Args({4096, 4096})->Unit(benchmark::kMillisecond);
@@ -56,5 +67,10 @@ void sizes(benchmark::internal::Benchmark *b) {
 BENCHMARK(BM_render_normal)->Apply(sizes);
 BENCHMARK(BM_render_alternative)->Apply(sizes);
 BENCHMARK(BM_render_per_pixel)->Apply(sizes);
+BENCHMARK(BM_render_normal_2_threads)->Apply(sizes);
+BENCHMARK(BM_render_normal_2_bands)->Args({100, 100})->Args({200, 150})->Args({320, 200})->Args({400, 300})
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_render_normal)->Args({100, 100})->Args({200, 150})->Args({320, 200})->Args({400, 300})
+    ->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();

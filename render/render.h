@@ -8,6 +8,11 @@
 void render_blurred_buffer(gfx *g);
 void render32_norm(gfx *g);
 void render32_alt(gfx *g);
+// The normal renderer with its rows cut into `bands` bands that run side by side on
+// g->pool (one band without a pool; at most one per thread and per row). Exactly
+// the single-threaded pass, whatever the bands. The other entry points choose the
+// bands themselves: as many as the pool has threads, on pictures large enough.
+void render32_norm_bands(gfx *g, int bands);
 void doloop(unsigned char *cell, int height, int width, uint32_t *pixel, const unsigned long *cmap);
 // The intensity buffer: allocated zero-filled at width x height (1, or 0 when
 // there is no memory for it, buffer then null) and freed again; the display's

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "particles/workers.h"
 #include "render/render.h"
 
 // Built twice: as the program has it, and held to the x86-64 baseline.
@@ -94,13 +95,17 @@ outcome reference(kind k, std::vector<unsigned char> b, int w, int h, const unsi
     return {std::move(b), std::move(pix)};
 }
 
-// Runs one pass through render_blurred_buffer and checks every cell, every pixel
-// (written ones against the reference, the others unchanged) and the row padding.
-void pass_and_check(scene &s, kind k) {
+// Runs one pass through render_blurred_buffer, or the normal renderer in that many
+// bands, and checks every cell, every pixel (written ones against the reference,
+// the others unchanged) and the row padding.
+void pass_and_check(scene &s, kind k, int bands = 0) {
     s.g.alt_renderer = k == kind::alt;
     const image before = s.img;
     const outcome want = reference(k, s.cells, s.w, s.h, s.g.cmap);
-    render_blurred_buffer(&s.g);
+    if (bands)
+        render32_norm_bands(&s.g, bands);
+    else
+        render_blurred_buffer(&s.g);
     ASSERT_EQ(s.cells, want.cells);
     const uint64_t mask = s.img.im.bits_per_pixel == 32 ? 0xffffffff : (1u << s.img.im.bits_per_pixel) - 1;
     for (int y = 0; y < s.h; ++y)
@@ -208,6 +213,25 @@ TEST(SUITE(Renderers), MatchTheRulesOverManyPassesAndSizes) {
             std::fill(s.cells.begin(), s.cells.end(), 255);
             pass_and_check(s, k);
         }
+}
+
+// Bands on pools of 1 to 7 threads, also more bands than rows, and a picture large
+// enough for the dispatcher to split by itself.
+TEST(SUITE(NormalRenderer), BandsOnAPoolMatchTheRules) {
+    std::mt19937 rng(5);
+    for (int threads : {1, 2, 3, 7}) {
+        workers pool(threads);
+        for (auto [w, h] : {std::pair{3, 3}, {6, 4}, {17, 7}, {40, 9}, {523, 64}, {640, 620}}) {
+            SCOPED_TRACE(testing::Message() << w << "x" << h << " on " << threads << " threads");
+            scene s(w, h, 32);
+            s.g.pool = &pool;
+            for (auto &c : s.cells) c = static_cast<unsigned char>(rng());
+            for (int pass = 0; pass < 3; ++pass) {
+                pass_and_check(s, kind::norm, w * h < 100000 ? threads : 0);
+                paint(s, rng, w * h / 8 + 1);
+            }
+        }
+    }
 }
 
 TEST(SUITE(Renderers), NamedEntryPointsAndDoloopMatchTheDispatcher) {
