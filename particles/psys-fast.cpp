@@ -86,10 +86,11 @@ int *frame_cells(int count) {
 }
 
 // A starfield re-placement put off by a part of a threaded step: the
-// particle and its record before the step.
+// particle, its record before the step, and the coordinates drawn for it.
 struct deferred {
     int index;
     particle record;
+    double x, y;
 };
 
 // A stretch [lo, hi) of the array swept top-down as a whole, with what it
@@ -256,7 +257,7 @@ struct kernel {
             const int lane = 31 - __builtin_clz(out);
             out &= ~(1u << lane);
             if (pt.replaced != nullptr) {
-                pt.replaced->push_back({j + lane, ps[j + lane]});
+                pt.replaced->push_back({j + lane, ps[j + lane], 0, 0});
                 continue;
             }
             x[lane] = star_spawn_coord(random());
@@ -727,13 +728,14 @@ const step_kit *step_for_isa(psys_simd) {
 // stays on the owning thread and in the literal step's order: the owning
 // thread sweeps the top part, whose starfield re-placements come first and
 // are drawn as it goes; the other parts put theirs off, and every part its
-// respawns. After the sweep the owning thread does the re-placements put off,
-// then all respawns, each from the top part down and in descending order
-// within a part. Then the parts paint their own particles, the owning
-// thread's into the buffer and the others into private buffers, which are
-// added into the buffer by bands. Saturating addition of amounts of zero or
-// more gives the same byte in any order, so the picture is the one painted by
-// one thread.
+// respawns. After the sweep the owning thread draws the coordinates of the
+// re-placements put off, then does all respawns, each from the top part down
+// and in descending order within a part. Then each part finishes its
+// re-placed particles with the coordinates drawn for them and paints its own
+// particles, the owning thread's into the buffer and the others into private
+// buffers, which are added into the buffer by bands. Saturating addition of
+// amounts of zero or more gives the same byte in any order, so the picture is
+// the one painted by one thread.
 
 // What a threaded step keeps from frame to frame, so that a frame allocates
 // only when a list or the buffer outgrows what earlier frames needed.
@@ -756,35 +758,48 @@ int part_count(int n, int threads, int min_part) {
     return std::max(1, std::min({threads, by_size, blocks}));
 }
 
-// A starfield particle whose re-placement its part put off: its record as
-// before the step, the law through psys_frc_stf (which draws the two new
-// coordinates), then ageing and, unless its life ran out (then its respawn is
-// noted already and comes later), the motion step and its buffer index.
-// Fixed particles are not aged or moved. The law changes only the particle
-// itself, so no other particle's step read what the sweep left here.
-void place_back(const step_params &sp, const canvas &cv, const deferred &d, const deferred *next) {
-    if (next != nullptr) __builtin_prefetch(&sp.particles[next->index], 1);
+// A starfield particle whose re-placement its part put off, with its new
+// coordinates drawn: from its record as before the step, the rest of the law
+// (psys_stf_drive), then ageing, the motion step and its buffer index, as the
+// literal step does. Fixed particles are not aged or moved. One whose life
+// ran out now is left alone: its respawn has overwritten every field. The law
+// changes only the particle itself, so no other particle's step read what the
+// sweep left here.
+void place_back(const step_params &sp, const canvas &cv, const deferred &d) {
+    if (d.record.life == 0) return;
     particle *p = &sp.particles[d.index];
     *p = d.record;
-    psys_frc_stf(sp.system, p, p);
+    p->x = d.x;
+    p->y = d.y;
+    psys_stf_drive(sp.system, p);
     if (p->life != FIXED_LIFE) {
         p->life = p->life - 1;
-        if (p->life == -1) return;
         psys_move_particle(sp.system, sp.scale, p);
     }
     if (cv.buffer != nullptr) cv.cells[d.index] = psys_paint_cell(p->x, p->y, cv.wspan, cv.hspan, cv.width);
 }
 
-// Painting on the pool once every buffer index is final.
-void paint_threaded(const canvas &cv, threaded_state &st, workers &pool, int parts) {
+// After the draws, on the pool: each part's re-placed particles and its
+// painting, then the private buffers added in by bands.
+void finish_threaded(const step_params &sp, const canvas &cv, threaded_state &st, workers &pool, int parts) {
     const size_t size = static_cast<size_t>(cv.size);
-    if (st.canvases.size() < static_cast<size_t>(parts - 1)) st.canvases.resize(static_cast<size_t>(parts - 1));
-    for (int t = 0; t < parts - 1; ++t)
-        if (st.canvases[t].size() < size) st.canvases[t].resize(size);  // zeros, as the merge leaves them
+    if (cv.buffer != nullptr) {
+        if (st.canvases.size() < static_cast<size_t>(parts - 1)) st.canvases.resize(static_cast<size_t>(parts - 1));
+        for (int t = 0; t < parts - 1; ++t)
+            if (st.canvases[t].size() < size) st.canvases[t].resize(size);  // zeros, as the merge leaves them
+    }
     pool.run(parts, [&](int t, int) {
+        const std::vector<deferred> &list = st.replaced[t];
+        for (size_t i = 0; i < list.size(); ++i) {
+            // Scattered over the part: fetch the records some particles ahead.
+            if (i + 8 < list.size()) __builtin_prefetch(&sp.particles[list[i + 8].index], 1);
+            place_back(sp, cv, list[i]);
+        }
+        if (cv.buffer == nullptr) return;
         unsigned char *into = t == 0 ? cv.buffer : st.canvases[t - 1].data();
         paint_cells(into, cv.cells, st.parts[t].lo, st.parts[t].hi, cv.brightness);
     });
+    if (cv.buffer == nullptr) return;
     pool.run(parts, [&](int t, int) {
         const size_t lo = size * t / parts, hi = size * (t + 1) / parts;
         unsigned char *const buffer = cv.buffer;
@@ -829,12 +844,13 @@ void step_threaded(const step_params &sp, const canvas &cv, const step_kit &kit,
 #endif
     });
 
-    for (int t = 1; t < parts; ++t) {
-        const std::vector<deferred> &list = st.replaced[t];
-        for (size_t i = 0; i < list.size(); ++i) place_back(sp, cv, list[i], i + 1 < list.size() ? &list[i + 1] : nullptr);
-    }
+    for (int t = 1; t < parts; ++t)
+        for (deferred &d : st.replaced[t]) {
+            d.x = star_spawn_coord(random());
+            d.y = star_spawn_coord(random());
+        }
     for (int t = 0; t < parts; ++t) respawn_part(sp, cv, st.parts[t]);
-    if (cv.buffer != nullptr) paint_threaded(cv, st, pool, parts);
+    finish_threaded(sp, cv, st, pool, parts);
 }
 
 // The step for the installed law, or null for a law (or a control set) the
