@@ -16,6 +16,8 @@
 #include <X11/Xatom.h>
 #include <unistd.h>
 
+#include "render/render.h"
+
 // Sizes outside this range fall back to a default.
 static const int MIN_RES = 16;
 static const int MAX_RES = 4096;
@@ -342,6 +344,10 @@ int gfx_SetupGfx(gfx *g) {
     // server before the image (whose attach checks for itself).
     if (setup_refused(g->display)) return setup_failed(g);
     if (!gfx_setup_ximage(g)) return setup_failed(g);
+    if (!setup_back_buff(g)) {
+        gfx_discard_image(g);
+        return setup_failed(g);
+    }
     gfx_create_cmap(g);
     if (alpha_bits(g->image)) fill_with_black(g);
     return setup_done(g);
@@ -392,8 +398,13 @@ static int remake_image(gfx *g, int width, int height) {
         *g = old;
         return 0;
     }
+    if (!setup_back_buff(g)) {
+        gfx_discard_image(g);
+        *g = old;
+        return 0;
+    }
     gfx_discard_image(&old);
-    free(old.buffer);
+    release_back_buff(&old);
     gfx_create_cmap(g);
     if (alpha_bits(g->image)) fill_with_black(g);
     return 1;
@@ -462,6 +473,7 @@ int gfx_close_requested(gfx *g) {
 void gfx_cleanup(gfx *g) {
     clear_root_picture(g);  // XCloseDisplay below sends it and waits for the server
     gfx_release_image(g);
+    release_back_buff(g);
     if (g->window != RootWindow(g->display, g->vinfo.screen)) XFreeGC(g->display, g->gc);
     XCloseDisplay(g->display);
     g->display = nullptr;

@@ -3,9 +3,10 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#ifdef VORBLES_SHM
-#include <X11/extensions/XShm.h>
-#endif
+
+// What one image transport keeps beside the image (the shared-memory segment
+// of vorbles); defined in that transport's file, absent in the plain one.
+struct gfx_transport;
 
 struct workers;
 
@@ -32,9 +33,7 @@ struct gfx {
     int y_offset;
     Atom wm_delete;  // WM_DELETE_WINDOW of the own window, None in root-window mode
     workers *pool;   // threads for the renderer and the particle step; null runs them on this thread
-#ifdef VORBLES_SHM
-    XShmSegmentInfo shminfo;  // last, so every other field lies alike in both programs
-#endif
+    gfx_transport *transport;  // the image transport's own; null in vorbles-plain and without an image
 };
 
 // Set-up, key polling and teardown.
@@ -50,7 +49,10 @@ int gfx_getkey(gfx *g);
 int gfx_close_requested(gfx *g);
 void gfx_cleanup(gfx *g);
 
-// Image transport: one implementation per program.
+// Image transport: one implementation per program, linked in as
+// transport-shm.cpp (vorbles) or transport-plain.cpp (vorbles-plain).
+// gfx_setup_ximage makes the image; the intensity buffer is the renderer's
+// (setup_back_buff), made beside it by gfx_SetupGfx and on a resize.
 int gfx_setup_ximage(gfx *g);
 void gfx_display_image(gfx *g);
 void gfx_release_image(gfx *g);

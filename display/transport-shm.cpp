@@ -4,12 +4,18 @@
 #include <sys/shm.h>
 
 #include <cerrno>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "display/gfx-x.h"
+#include "display/gfx-x.h"  // before XShm.h, which needs Xlib's types
+
+#include <X11/extensions/XShm.h>
+
+// The segment behind the image, private to this transport.
+struct gfx_transport {
+    XShmSegmentInfo shminfo;
+};
 
 // Set by the temporary handler of server_attach when the server refuses the segment.
 static int attach_refused;
@@ -21,69 +27,65 @@ static int note_attach_error(Display *, XErrorEvent *) {
 
 // Has the server attach the segment. A server that cannot reports it with a
 // protocol error, which would otherwise end the process in Xlib's handler.
-static int server_attach(gfx *g) {
-    if (!XShmQueryExtension(g->display)) return 0;
-    XSync(g->display, False);
+static int server_attach(Display *d, XShmSegmentInfo *shminfo) {
+    if (!XShmQueryExtension(d)) return 0;
+    XSync(d, False);
     attach_refused = 0;
     XErrorHandler old = XSetErrorHandler(note_attach_error);
-    Status ok = XShmAttach(g->display, &g->shminfo);
-    XSync(g->display, False);
+    Status ok = XShmAttach(d, shminfo);
+    XSync(d, False);
     XSetErrorHandler(old);
     return ok && !attach_refused;
 }
 
-static void drop_image(gfx *g) {
+// Ends a set-up that failed after the image was made.
+static int give_up(gfx *g) {
     XDestroyImage(g->image);
     g->image = nullptr;
+    delete g->transport;
+    g->transport = nullptr;
+    return 0;
 }
 
 int gfx_setup_ximage(gfx *g) {
-    g->image = XShmCreateImage(g->display, g->vinfo.visual, g->vinfo.depth, ZPixmap, nullptr, &g->shminfo, g->width,
-                               g->height);
+    g->transport = new gfx_transport{};
+    XShmSegmentInfo *shm = &g->transport->shminfo;
+    g->image = XShmCreateImage(g->display, g->vinfo.visual, g->vinfo.depth, ZPixmap, nullptr, shm, g->width, g->height);
     if (!g->image) {
         fprintf(stderr, "Unable to create a shared memory image %dx%d in size, check kern.ipc.shmmax\n", g->width,
                 g->height);
+        delete g->transport;
+        g->transport = nullptr;
         return 0;
     }
     const size_t size = static_cast<size_t>(g->image->bytes_per_line) * static_cast<size_t>(g->image->height);
     // Private to our user; the X server attaches it on our behalf.
-    g->shminfo.shmid = shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
-    if (g->shminfo.shmid == -1) {
+    shm->shmid = shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
+    if (shm->shmid == -1) {
         fprintf(stderr, "Could not create a shared memory segment\n");
-        drop_image(g);
-        return 0;
+        return give_up(g);
     }
-    void *addr = shmat(g->shminfo.shmid, nullptr, 0);
+    void *addr = shmat(shm->shmid, nullptr, 0);
     const int attach_errno = errno;
     // Marked for removal before anything else can fail or the process be
     // killed: it then goes with the last attachment, however the run ends.
     // Linux still lets the server attach it while we hold it.
-    shmctl(g->shminfo.shmid, IPC_RMID, nullptr);
-    fprintf(stderr, "Created Shared memory segment ID: %d\n", g->shminfo.shmid);
+    shmctl(shm->shmid, IPC_RMID, nullptr);
+    fprintf(stderr, "Created Shared memory segment ID: %d\n", shm->shmid);
     if (addr == reinterpret_cast<void *>(-1)) {
-        fprintf(stderr, "Unable to attach shared memory segment %d: %s\n", g->shminfo.shmid, strerror(attach_errno));
-        drop_image(g);
-        return 0;
+        fprintf(stderr, "Unable to attach shared memory segment %d: %s\n", shm->shmid, strerror(attach_errno));
+        return give_up(g);
     }
     g->image->data = static_cast<char *>(addr);
-    g->shminfo.shmaddr = static_cast<char *>(addr);
+    shm->shmaddr = static_cast<char *>(addr);
     fprintf(stderr, "Have attached shm segment at %p\n", addr);
-    g->shminfo.readOnly = False;
+    shm->readOnly = False;
 
-    if (!server_attach(g)) {
+    if (!server_attach(g->display, shm)) {
+        // Kept as the program has always printed it.
         fprintf(stderr, "XServer failed to attache to shared memory segment\n");
-        shmdt(g->shminfo.shmaddr);
-        drop_image(g);
-        return 0;
-    }
-
-    g->buffer = static_cast<unsigned char *>(calloc(1, static_cast<size_t>(g->width) * static_cast<size_t>(g->height)));
-    if (!g->buffer) {
-        XShmDetach(g->display, &g->shminfo);
-        XSync(g->display, False);
-        shmdt(g->shminfo.shmaddr);
-        drop_image(g);
-        return 0;
+        shmdt(shm->shmaddr);
+        return give_up(g);
     }
     return 1;
 }
@@ -94,11 +96,14 @@ void gfx_display_image(gfx *g) {
 }
 
 void gfx_release_image(gfx *g) {
-    XShmDetach(g->display, &g->shminfo);
+    XShmSegmentInfo *shm = &g->transport->shminfo;
+    XShmDetach(g->display, shm);
     XDestroyImage(g->image);
     g->image = nullptr;
-    shmdt(g->shminfo.shmaddr);
-    shmctl(g->shminfo.shmid, IPC_RMID, nullptr);
+    shmdt(shm->shmaddr);
+    shmctl(shm->shmid, IPC_RMID, nullptr);
+    delete g->transport;
+    g->transport = nullptr;
 }
 
 // The release steps print nothing here; the segment goes as at the end of a run.

@@ -1,5 +1,4 @@
-// vorbles: the entry point, command line, signals, frame loop and keys.
-#include <getopt.h>
+// vorbles: the entry point, signals, the run sequence with its frame loop, and the keys.
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -12,6 +11,7 @@
 
 #include "display/gfx-x.h"
 #include "driver/frame.h"
+#include "driver/options.h"
 #include "driver/stdfds.h"
 #include "particles/psys2d.h"
 #include "particles/workers.h"
@@ -46,37 +46,7 @@ static void signalhandler() {
     catch_signal(SIGUSR2);
 }
 
-static void usage(const char *progname) {
-    static const char *const lines[] = {
-        "\t-h        : Show this help",
-        "\t-l <num>  : Only show <num> frames",
-        "\t-n <num>  : set number of particles to <num>",
-        "\t-x <xres> : set x resolution",
-        "\t-y <yres> : set y resolution",
-        "\t-r        : run in root window",
-        "\t-m        : randomly change force modes",
-        "\t-b <0-255>: Set particle brightness",
-        "\t-f        : Show frames per second",
-        "\t-c <color>: Run with a colormap based on a given color\n"
-        "\t          : e.g. -c 0xffaa66 for shades of orange\n"
-        "e\t          :      -c 0xaaccff for shades of something?!",
-        "hello world!",
-    };
-    printf("%s\n", progname);
-    for (const char *line : lines) printf("%s\n", line);
-}
-
-// Brings *value into [lo, hi], saying so when it had to.
-static void limit(const char *label, int *value, int lo, int hi) {
-    if (*value > hi) {
-        printf("Limiting %s to max %d from %d\n", label, hi, *value);
-        *value = hi;
-    } else if (*value < lo) {
-        printf("Limiting %s to min %d from %d\n", label, lo, *value);
-        *value = lo;
-    }
-}
-
+// Its wording, "CONTOLS" included, is kept as the program has always printed it.
 static void print_keyboard_help() {
     printf("%s\n", "\n\n\n      ---- KEYBOARD CONTOLS ----");
     printf("%s\n", "      (Just press them randomly!)");
@@ -147,15 +117,14 @@ static void handle_keyboard_io(gfx *g, psys *ps, int first) {
     }
 }
 
-// The particle array, the intensity buffer and the -i path live until the
-// run ends; handing them back here keeps leak checkers meaningful.
-static void release_run_storage(psys *ps, gfx *g) {
+// The particle array and the -i path live until the run ends; handing them
+// back here keeps leak checkers meaningful. (The intensity buffer goes with
+// the display, in gfx_cleanup.)
+static void release_run_storage(psys *ps) {
     free(ps->particles);
     ps->particles = nullptr;
     free(ps->image_path);
     ps->image_path = nullptr;
-    free(g->buffer);
-    g->buffer = nullptr;
 }
 
 static int64_t monotonic_us() {
@@ -170,8 +139,7 @@ int main(int argc, char **argv) {
     if (!fill_closed_std_fds()) return 1;
     gfx g{};
     psys ps{};
-    unsigned char brightness;
-    int mode_period, frame_limit, help_requested;
+    run_settings settings;
 
     // Progress and help lines reach a pipe or a log as they are printed.
     setvbuf(stdout, nullptr, _IOLBF, 0);
@@ -183,60 +151,30 @@ int main(int argc, char **argv) {
     gettimeofday(&start, nullptr);
     g.alt_renderer = static_cast<int>(start.tv_usec % 2);
     psys_set_defaults(&ps);
-    g.base_color = 0xccaaff;
-    g.use_root = 0;
-    brightness = 50;
-    mode_period = 0;
-    frame_limit = 0;
-    help_requested = 0;
-    g.width = 0;
-    g.height = 0;
-
-    int opt;
-    while ((opt = getopt(argc, argv, "i:m:fhRrn:x:y:b:c:l:")) != -1) {
-        switch (opt) {
-        case 'x': g.width = atoi(optarg); break;
-        case 'y': g.height = atoi(optarg); break;
-        case 'n': ps.count = atoi(optarg); break;
-        case 'b': brightness = static_cast<unsigned char>(atoi(optarg)); break;
-        case 'c': g.base_color = strtol(optarg, nullptr, 16); break;
-        case 'r': g.use_root = 1; break;
-        case 'R': g.alt_renderer = 1; break;
-        case 'm': mode_period = atoi(optarg); break;
-        case 'l': frame_limit = atoi(optarg); break;
-        case 'i':
-            free(ps.image_path);
-            ps.image_path = strdup(optarg);
-            break;
-        default: help_requested = 1; break;  // -h, -f, a bad letter or a missing argument
-        }
-    }
-    if (help_requested) {
-        usage(argv[0]);
+    set_option_defaults(&g, &settings);
+    if (read_options(argc, argv, &g, &ps, &settings)) {
+        print_usage(argv[0]);
+        release_run_storage(&ps);
         return 0;
     }
-
-    if (frame_limit != 0) printf("Showing %d frames and quitting\n", frame_limit);
-    limit("Number of frames before changing to next force mode", &mode_period, 0, 10000);
-    limit("Number of frames to show", &frame_limit, 0, 10000);
-    limit("numParticles", &ps.count, 1, PSYS_MAX_COUNT);
+    apply_limits(&ps, &settings);
 
     if (!gfx_SetupGfx(&g)) {
         fprintf(stderr, "Unable to initialise graphics routines\n");
-        release_run_storage(&ps, &g);
+        release_run_storage(&ps);
         return 1;
     }
     if (!psys_create_particles(&ps)) {
         fprintf(stderr, "Unable to create particles\n");
         gfx_cleanup(&g);
-        release_run_storage(&ps, &g);
+        release_run_storage(&ps);
         return 1;
     }
     handle_keyboard_io(&g, &ps, 1);
     if (cleanup_and_exit) {
         printf("Exiting due to received signal\n");
         gfx_cleanup(&g);
-        release_run_storage(&ps, &g);
+        release_run_storage(&ps);
         return 1;
     }
 
@@ -247,9 +185,9 @@ int main(int argc, char **argv) {
     uint32_t frame = 0;
     do {
         const int64_t frame_start = monotonic_us();
-        if (mode_period != 0 && frame % static_cast<uint32_t>(mode_period) == 0) psys_set_rnd(&ps);
+        if (settings.mode_period != 0 && frame % static_cast<uint32_t>(settings.mode_period) == 0) psys_set_rnd(&ps);
         if (!paused) {
-            move_and_paint_particles(&ps, &g, brightness);
+            move_and_paint_particles(&ps, &g, settings.brightness);
             render_blurred_buffer(&g);
         }
         handle_keyboard_io(&g, &ps, 0);
@@ -263,9 +201,9 @@ int main(int argc, char **argv) {
             printf("Exiting due to received signal\n");
             break;
         }
-    } while (frame_limit == 0 || frame < static_cast<uint32_t>(frame_limit));
+    } while (settings.frame_limit == 0 || frame < static_cast<uint32_t>(settings.frame_limit));
 
     gfx_cleanup(&g);
-    release_run_storage(&ps, &g);
+    release_run_storage(&ps);
     return 1;
 }

@@ -120,6 +120,7 @@ static double spawn_coord(int lo, int hi, long r) {
 // life, then rand() twice for the direction.
 void psys_resetparticle(psys *ps, particle *p) {
     if (p->life == FIXED_LIFE) {
+        // Kept as the program has always printed it.
         puts("Asked to reset a fixed particle ? Why!?");
         return;
     }
@@ -453,11 +454,13 @@ static int read_bitmap(const char *path, unsigned *width, unsigned *height, unsi
 // Every set pixel becomes a fixed particle followed by nine spawned
 // companions; ten more spawned particles close the array.
 int psys_load_fixed(psys *ps) {
+    // Kept as the program has always printed it.
     puts("Am here");
     unsigned width = 0, height = 0;
     unsigned char *data = nullptr;
     int x_hot, y_hot;
     int status = read_bitmap(ps->image_path, &width, &height, &data, &x_hot, &y_hot);
+    // Kept as the program has always printed it.
     puts("read that in okay");
     printf("Reading from file %s returns %d\n", ps->image_path, status);
     if (status != 0) {
@@ -506,6 +509,7 @@ int psys_load_fixed(psys *ps) {
 
     printf("Finished off having setup %d pixels from %d\n", k, ps->count);
     XFree(data);
+    // Kept as the program has always printed it.
     puts("Even got here!");
     return 1;
 }

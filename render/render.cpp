@@ -334,3 +334,8 @@ int setup_back_buff(gfx *g) {
     g->buffer = size < 0 ? nullptr : static_cast<unsigned char *>(std::calloc(static_cast<size_t>(size), 1));
     return g->buffer != nullptr;
 }
+
+void release_back_buff(gfx *g) {
+    std::free(g->buffer);
+    g->buffer = nullptr;
+}

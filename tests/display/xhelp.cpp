@@ -3,13 +3,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
-#include <sstream>
-
-#include "support/proc.h"
+#include <memory>
+#include <stdexcept>
 
 namespace {
 
@@ -66,66 +64,3 @@ Xvfb &server(Server kind) {
     }
     return *slot;
 }
-
-Peer::Peer(const Xvfb &x) : d(XOpenDisplay(x.display().c_str())) {
-    if (!d) throw std::runtime_error("cannot connect to " + x.display());
-}
-
-Peer::~Peer() { XCloseDisplay(d); }
-
-std::set<Window> windows_titled(Display *d, const std::string &title) {
-    std::set<Window> found;
-    Window root, parent, *children = nullptr;
-    unsigned n = 0;
-    XSync(d, False);
-    if (!XQueryTree(d, DefaultRootWindow(d), &root, &parent, &children, &n)) return found;
-    for (unsigned i = 0; i < n; ++i) {
-        char *name = nullptr;
-        if (XFetchName(d, children[i], &name) && name) {
-            if (title == name) found.insert(children[i]);
-            XFree(name);
-        }
-    }
-    if (children) XFree(children);
-    return found;
-}
-
-std::set<int> shm_segments() {
-    std::set<int> ids;
-    std::istringstream lines(shell("ipcs -m"));
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::istringstream words(line);
-        std::string key;
-        int id;
-        if (words >> key >> id && key.rfind("0x", 0) == 0) ids.insert(id);
-    }
-    return ids;
-}
-
-std::string ipcs_line(int id) {
-    std::istringstream lines(shell("ipcs -m"));
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::istringstream words(line);
-        std::string key;
-        int found;
-        if (words >> key >> found && found == id) return line;
-    }
-    return "";
-}
-
-int printed_shm_id(const std::string &err) {
-    const std::string tag = "Created Shared memory segment ID: ";
-    auto at = err.find(tag);
-    return at == std::string::npos ? -1 : atoi(err.c_str() + at + tag.size());
-}
-
-bool shm_gone_within(int id, double seconds) {
-    for (double waited = 0; waited < seconds; waited += 0.05) {
-        if (!shm_segments().count(id)) return true;
-        sleep_s(0.05);
-    }
-    return !shm_segments().count(id);
-}
-

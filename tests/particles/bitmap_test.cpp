@@ -49,10 +49,11 @@ struct PsysBitmap : ::testing::Test {
     void create(const std::string &path, unsigned seed = 1) {
         ps.image_path = const_cast<char *>(path.c_str());
         srandom(seed);
-        Capture o(stdout), e(stderr);
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
         result = psys_create_particles(&ps);
-        err = e.finish();
-        out = o.finish();
+        err = testing::internal::GetCapturedStderr();
+        out = testing::internal::GetCapturedStdout();
     }
 
     static std::string log(const std::string &path, unsigned w, unsigned h, int set_pixels) {
@@ -179,9 +180,9 @@ TEST_F(PsysBitmap, ResetAllRefusesEachFixedParticleOnce) {
     create(path);
     ASSERT_EQ(result, 1);
     std::vector<particle> before(ps.particles, ps.particles + ps.count);
-    Capture o(stdout);
+    testing::internal::CaptureStdout();
     psys_reset_all_particles(&ps);
-    EXPECT_EQ(o.finish(), "Asked to reset a fixed particle ? Why!?\n"
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Asked to reset a fixed particle ? Why!?\n"
                               "Asked to reset a fixed particle ? Why!?\n"
                               "Asked to reset a fixed particle ? Why!?\n");
     for (int i = 0; i < 30; i += 10) {

@@ -10,9 +10,9 @@ struct PsysCvars : ::testing::Test {
     psys *ps = &sys.ps;
     // Steps a slot `times` times and returns everything printed.
     std::string step(void (*op)(psys *, int), int slot, int times) {
-        Capture out(stdout);
+        testing::internal::CaptureStdout();
         for (int i = 0; i < times; ++i) op(ps, slot);
-        return out.finish();
+        return testing::internal::GetCapturedStdout();
     }
 };
 
@@ -114,18 +114,18 @@ TEST_F(PsysCvars, ValuesSurviveModeChangesAndResetRestoresAll) {
 }
 
 TEST_F(PsysCvars, ShowCvarPrintsTheExactLine) {
-    Capture out(stdout);
+    testing::internal::CaptureStdout();
     show_cvar(ps, 0);
-    EXPECT_EQ(out.finish(),
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "                     Max Speed : 1.100000e+02  "
               "(1.000000e+00 -> 1.100000e+02 ->  5.000000e+02 by 1.000000e+01)\n");
 }
 
 TEST_F(PsysCvars, ShowCsetPrintsFilledSlotsInOrder) {
     psys_set_spr(ps);
-    Capture out(stdout);
+    testing::internal::CaptureStdout();
     psys_show_cset(ps);
-    std::string text = out.finish();
+    std::string text = testing::internal::GetCapturedStdout();
     EXPECT_EQ(text,
               "                     Max Speed : 1.100000e+02  "
               "(1.000000e+00 -> 1.100000e+02 ->  5.000000e+02 by 1.000000e+01)\n"

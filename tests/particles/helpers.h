@@ -1,48 +1,11 @@
-// Shared by the particle tests: output capture, replay of the generator
-// draws a spawn makes, and systems set up with the defaults.
+// Shared by the particle tests: replay of the generator draws a spawn makes,
+// and systems set up with the defaults.
 #pragma once
 
-#include <unistd.h>
-
-#include <cstdio>
 #include <cstdlib>
-#include <string>
 #include <vector>
 
 #include "particles/psys2d.h"
-
-// Redirects a standard stream (stdout or stderr) into a temporary file until
-// finish() hands back what was written.
-class Capture {
-public:
-    explicit Capture(FILE *stream) : stream_(stream), fd_(fileno(stream)) {
-        fflush(stream_);
-        tmp_ = tmpfile();
-        saved_ = dup(fd_);
-        dup2(fileno(tmp_), fd_);
-    }
-    ~Capture() { finish(); }
-    std::string finish() {
-        if (tmp_ == nullptr) return text_;
-        fflush(stream_);
-        dup2(saved_, fd_);
-        close(saved_);
-        rewind(tmp_);
-        char buf[4096];
-        size_t got;
-        while ((got = fread(buf, 1, sizeof buf, tmp_)) > 0) text_.append(buf, got);
-        fclose(tmp_);
-        tmp_ = nullptr;
-        return text_;
-    }
-
-private:
-    FILE *stream_;
-    int fd_;
-    int saved_ = -1;
-    FILE *tmp_ = nullptr;
-    std::string text_;
-};
 
 // What one spawn in the default region makes of the next five draws of the
 // shared glibc generator: random() for y, x and life, rand() for vx and vy.

@@ -1,5 +1,6 @@
 // Runs a program with arguments and environment changes, and returns its exit
-// status, standard output and standard error separately.
+// status, standard output and standard error separately; and small text and
+// file helpers for what the runs leave.
 #pragma once
 
 #include <sys/types.h>
@@ -36,13 +37,17 @@ public:
     // Waits until the text appears in its standard output (or error); false on timeout or exit.
     bool wait_for(const std::string &text, double timeout_s, bool in_stderr = false);
     // Waits for the end; past the limit the program is killed and timed_out is set.
+    // In the sanitized build, a sanitizer report of the run fails the test.
     RunResult wait(double timeout_s);
 
 private:
+    void check_sanitizer_reports(const std::string &err);
+
     pid_t pid_ = -1;
     bool reaped_ = false;
+    bool checked_ = false;
     int wstatus_ = 0;
-    std::string out_path_, err_path_;
+    std::string out_path_, err_path_, sanitizer_log_;
 };
 
 RunResult run_program(const std::vector<std::string> &argv, const std::vector<EnvChange> &env = {},
@@ -50,6 +55,15 @@ RunResult run_program(const std::vector<std::string> &argv, const std::vector<En
 
 // Runs a shell command line and returns its standard output (empty on failure).
 std::string shell(const std::string &command);
+
+// A file's whole contents ("" when it cannot be read).
+std::string slurp(const std::string &path);
+
+// The lines of a text, without their newlines.
+std::vector<std::string> lines(const std::string &text);
+
+// The number of times text occurs in s, without overlaps.
+int occurrences(const std::string &s, const std::string &text);
 
 // Seconds as a double, for polling loops.
 void sleep_s(double seconds);

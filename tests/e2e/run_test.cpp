@@ -6,11 +6,11 @@
 #include <fstream>
 #include <memory>
 
-#include "e2e.h"
 #include "support/proc.h"
 #include "support/programs.h"
+#include "support/shm.h"
+#include "support/window.h"
 #include "support/xvfb.h"
-#include "xwd.h"
 
 namespace {
 
@@ -35,10 +35,10 @@ struct Running {
         args.insert(args.begin(), program);
         proc = std::make_unique<Process>(args, std::vector<EnvChange>{{"DISPLAY", server().display()}});
         EXPECT_TRUE(proc->wait_for("KEYBOARD CONTOLS", 30)) << proc->err();
-        window = find_window(server().display());
+        window = find_window(c.d);
         EXPECT_NE(window, 0u);
     }
-    bool keys(const std::vector<std::string> &k) { return send_keys(server().display(), window, k); }
+    bool keys(const std::vector<std::string> &k) { return send_keys(c.d, window, k); }
     // Waits until text has been printed n times in all.
     bool wait_count(const std::string &text, int n, double timeout = 20) {
         for (int i = 0; i < timeout * 50; ++i) {
@@ -48,9 +48,10 @@ struct Running {
         }
         return occurrences(proc->out(), text) == n;
     }
-    XwdPicture picture() { return xwd_capture(server().display(), window); }
+    Pixels picture() { return read_pixels(c.d, window); }
+    Connection c{server().display(), XErrors::ignored};
     std::unique_ptr<Process> proc;
-    unsigned long window = 0;
+    Window window = 0;
 };
 
 class Run : public ::testing::TestWithParam<const char *> {
@@ -89,7 +90,7 @@ TEST_P(Run, SignalsEndTheRunAfterTheFrameAndLeaveNoSegment) {
         RunResult r = run.proc->wait(30);
         EXPECT_EQ(r.status, 1) << strsignal(sig);
         EXPECT_EQ(r.out, kKeyboardHelp + kExitLine + tail(program())) << strsignal(sig);
-        EXPECT_TRUE(segments_created_by(pid).empty()) << strsignal(sig);
+        EXPECT_TRUE(segments_created_by_pid(pid).empty()) << strsignal(sig);
     }
 }
 
@@ -106,7 +107,7 @@ TEST_P(Run, UnreadableBitmapEndsInOrder) {
         EXPECT_NE(r.err.find("Unable to read bitmap file " + path + "\nUnable to create particles\n"),
                   std::string::npos)
             << r.err;
-        EXPECT_TRUE(segments_created_by(pid).empty());
+        EXPECT_TRUE(segments_created_by_pid(pid).empty());
     }
 }
 
@@ -162,7 +163,7 @@ TEST(Keys, HelpAndControlVariables) {
 }
 
 // Image row h - 2 of a w x h window: black under the alternative renderer.
-bool row_is_black(const XwdPicture &p, int row) {
+bool row_is_black(const Pixels &p, int row) {
     for (int x = 0; x < p.width; ++x)
         if ((p.at(x, row) & 0xffffff) != 0) return false;
     return true;
@@ -181,7 +182,7 @@ TEST(Keys, RendererSwitchAndPause) {
 
     ASSERT_TRUE(run.keys({"space"}));
     sleep_s(0.3);
-    const XwdPicture paused = run.picture();
+    const Pixels paused = run.picture();
     sleep_s(0.4);
     EXPECT_TRUE(run.picture() == paused) << "nothing moves while paused";
     ASSERT_TRUE(run.keys({"space"}));

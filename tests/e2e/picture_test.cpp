@@ -12,8 +12,8 @@
 
 #include "model.h"
 #include "support/proc.h"
+#include "support/window.h"
 #include "support/xvfb.h"
-#include "xwd.h"
 
 namespace {
 
@@ -65,7 +65,7 @@ protected:
         ASSERT_EQ(r.status, 1) << r.err;
         ASSERT_FALSE(r.timed_out);
 
-        XwdPicture screen = xwd_capture(s.xvfb.display(), s.saver);
+        Pixels screen = read_pixels(s.dpy, s.saver);
         const int xoff = (screen.width - o.width) / 2, yoff = (screen.height - o.height) / 2;
         const uint32_t mask = screen.depth >= 32 ? 0xffffffffu : (1u << screen.depth) - 1;
         std::vector<uint32_t> shown;

@@ -55,13 +55,6 @@ std::vector<std::string> left_on(const std::string &display) {
     return left;
 }
 
-std::vector<std::string> lines(const std::string &text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) out.push_back(line);
-    return out;
-}
-
 // ImageMagick's view of a picture file: one line per frame.
 std::vector<std::string> frames_info(const std::string &path, const std::string &format) {
     return lines(run_program({"convert", path, "-coalesce", "-format", format + "\n", "info:"}, {}, 60).out);

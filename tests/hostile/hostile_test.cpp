@@ -16,10 +16,10 @@
 #include <fstream>
 #include <memory>
 
-#include "../desktop/desk.h"
 #include "support/proc.h"
 #include "support/programs.h"
 #include "support/shm.h"
+#include "support/window.h"
 #include "support/xvfb.h"
 
 namespace {
@@ -37,11 +37,6 @@ Xvfb &server() {
 
 std::vector<EnvChange> env(std::optional<std::string> saver = std::nullopt) {
     return {{"DISPLAY", server().display()}, {"XSCREENSAVER_WINDOW", saver}};
-}
-
-// What a run prints last when it ends on the quit key or a signal.
-std::string exit_tail(const std::string &program) {
-    return kExitLine + (is_plain(program) ? kPlainCleanup : "");
 }
 
 bool ends_with(const std::string &s, const std::string &tail) {
@@ -87,11 +82,11 @@ protected:
         args.insert(args.begin(), program);
         auto p = std::make_unique<Process>(args, env());
         EXPECT_TRUE(p->wait_for("KEYBOARD CONTOLS", 30)) << p->err();
-        *w = find_vorbles_window(c.d);
+        *w = find_window(c.d);
         EXPECT_NE(*w, 0u);
         return p;
     }
-    Connection c{server().display()};
+    Connection c{server().display(), XErrors::ignored};
 };
 
 // A closed standard descriptor must not become the X connection's: the run
@@ -302,16 +297,13 @@ TEST_F(Hostile, AlternativeRendererIsOpaqueOnDepth32) {
         bool drawn = false;
         int transparent = 0;
         for (int tries = 0; tries < 200 && !drawn; ++tries, sleep_s(0.05)) {
-            XImage *im = XGetImage(c.d, w, 0, 0, width, height, AllPlanes, ZPixmap);
-            ASSERT_NE(im, nullptr);
+            const Pixels im = read_pixels(c.d, w, 0, 0, width, height);
             transparent = 0;
             for (int y = 0; y < height; ++y)
                 for (int x = 0; x < width; ++x) {
-                    const unsigned long px = XGetPixel(im, x, y);
-                    drawn = drawn || (px & 0xffffff) != 0;
-                    transparent += (px >> 24) != 0xff;
+                    drawn = drawn || im.rgb(x, y) != 0;
+                    transparent += (im.at(x, y) >> 24) != 0xff;
                 }
-            XDestroyImage(im);
         }
         ASSERT_TRUE(drawn);
         EXPECT_EQ(transparent, 0);

@@ -6,12 +6,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
 
-#include "desk.h"
 #include "support/proc.h"
 #include "support/programs.h"
+#include "support/shm.h"
+#include "support/window.h"
 #include "support/xvfb.h"
 
 namespace {
@@ -28,34 +27,8 @@ std::vector<EnvChange> env(std::optional<std::string> saver = std::nullopt) {
     return {{"DISPLAY", server().display()}, {"XSCREENSAVER_WINDOW", saver}};
 }
 
-// The shared-memory segments that vorbles reports, one at start and one per
-// new picture size.
-std::vector<int> printed_segments(const std::string &err) {
-    const std::string tag = "Created Shared memory segment ID: ";
-    std::vector<int> ids;
-    for (size_t at = err.find(tag); at != std::string::npos; at = err.find(tag, at + 1))
-        ids.push_back(std::stoi(err.substr(at + tag.size())));
-    return ids;
-}
-
-bool segment_exists(int id) {
-    std::ifstream in("/proc/sysvipc/shm");
-    std::string line;
-    std::getline(in, line);  // header
-    while (std::getline(in, line)) {
-        std::istringstream f(line);
-        long key, shmid;
-        if (f >> key >> shmid && shmid == id) return true;
-    }
-    return false;
-}
-
 bool window_gone(Display *d, double timeout_s) {
-    for (double waited = 0; waited < timeout_s; waited += 0.05) {
-        if (find_vorbles_window(d, 0) == 0) return true;
-        sleep_s(0.05);
-    }
-    return false;
+    return wait_until([d] { return find_window(d, 0) == 0; }, timeout_s);
 }
 
 // Lit pixels of the root window outside one rectangle (the window on it).
@@ -64,7 +37,7 @@ long lit_outside(Display *d, int x, int y, int w, int h) {
     long n = 0;
     for (int row = 0; row < kScreenH; ++row)
         for (int col = 0; col < kScreenW; ++col)
-            if (root.at(col, row) && !(col >= x && col < x + w && row >= y && row < y + h)) ++n;
+            if (root.rgb(col, row) && !(col >= x && col < x + w && row >= y && row < y + h)) ++n;
     return n;
 }
 
@@ -76,7 +49,7 @@ protected:
         XClearWindow(c.d, DefaultRootWindow(c.d));
         XSync(c.d, False);
     }
-    Connection c{server().display()};
+    Connection c{server().display(), XErrors::ignored};
 };
 
 // How a run in its own window ends: by the quit key, or by the window manager,
@@ -90,7 +63,7 @@ TEST_P(Desktop, ClosingTheWindowEndsTheRunLikeTheQuitKey) {
         Process p({program(), "-x", "160", "-y", "120", "-n", "2000"}, env());
         ASSERT_TRUE(p.wait_for("KEYBOARD CONTOLS", 30)) << p.err();
         Window w = 0;
-        for (int tries = 0; tries < 200 && !w && p.running(); ++tries) w = find_vorbles_window(c.d, 0.1);
+        for (int tries = 0; tries < 200 && !w && p.running(); ++tries) w = find_window(c.d, 0.1);
         ASSERT_NE(w, 0u) << p.err();
         // A window manager sends the close request only to a window that asks for it.
         const auto protocols = wm_protocols(c.d, w);
@@ -106,7 +79,7 @@ TEST_P(Desktop, ClosingTheWindowEndsTheRunLikeTheQuitKey) {
         RunResult r = p.wait(15);
         EXPECT_FALSE(r.timed_out) << "the run went on after the request";
         EXPECT_EQ(r.status, 1);
-        const std::string tail = kExitLine + (is_plain(program()) ? kPlainCleanup : "");
+        const std::string tail = exit_tail(program());
         ASSERT_GE(r.out.size(), tail.size());
         EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
         if (end == End::quit_key)
@@ -117,7 +90,7 @@ TEST_P(Desktop, ClosingTheWindowEndsTheRunLikeTheQuitKey) {
         if (!is_plain(program())) {
             const auto ids = printed_segments(r.err);
             ASSERT_EQ(ids.size(), 1u) << r.err;
-            EXPECT_FALSE(segment_exists(ids[0]));
+            EXPECT_FALSE(shm_segment(ids[0]));
         }
     }
 }
@@ -179,7 +152,7 @@ TEST_P(Desktop, WithoutTheVariableTheRootWindowIsDrawnOnAndCleared) {
 
     clear_root();
     Process p({program(), "-x", "160", "-y", "120", "-n", "20000", "-l", "30"}, env(std::to_string(saver)));
-    EXPECT_NE(find_vorbles_window(c.d), 0u) << "without -r the program opens its own window";
+    EXPECT_NE(find_window(c.d), 0u) << "without -r the program opens its own window";
     EXPECT_EQ(p.wait(60).status, 1);
     EXPECT_EQ(lit_count(read_pixels(c.d, saver, 0, 0, w, h)), 0);
     XDestroyWindow(c.d, saver);
@@ -191,7 +164,7 @@ TEST_P(Desktop, WithoutTheVariableTheRootWindowIsDrawnOnAndCleared) {
 TEST_P(Desktop, PictureFollowsTheWindowSize) {
     Process p({program(), "-x", "200", "-y", "150", "-n", "20000"}, env());
     ASSERT_TRUE(p.wait_for("KEYBOARD CONTOLS", 30)) << p.err();
-    const Window w = find_vorbles_window(c.d);
+    const Window w = find_window(c.d);
     ASSERT_NE(w, 0u) << p.err();
     ASSERT_TRUE(wait_until([&] { return !lit_box(read_pixels(c.d, w, 0, 0, 200, 150)).empty(); }, 20));
 
@@ -215,7 +188,7 @@ TEST_P(Desktop, PictureFollowsTheWindowSize) {
     if (!is_plain(program())) {
         const auto ids = printed_segments(r.err);
         EXPECT_EQ(ids.size(), 2u) << r.err;
-        for (int id : ids) EXPECT_FALSE(segment_exists(id)) << id;
+        for (int id : ids) EXPECT_FALSE(shm_segment(id)) << id;
     }
 }
 
@@ -260,7 +233,7 @@ TEST_P(Desktop, RootModePictureFollowsItsDrawable) {
         RunResult r = p.wait(30);
         EXPECT_EQ(r.status, 1);
         if (!is_plain(program())) {
-            for (int id : printed_segments(r.err)) EXPECT_FALSE(segment_exists(id)) << id;
+            for (int id : printed_segments(r.err)) EXPECT_FALSE(shm_segment(id)) << id;
         }
         if (k.saver) {
             EXPECT_EQ(lit_outside(c.d, 100, 100, k.nw, k.nh), 0) << "drawn on the root window";
@@ -276,7 +249,7 @@ TEST_P(Desktop, RootModePictureFollowsItsDrawable) {
 TEST_P(Desktop, WindowCarriesTheDesktopProperties) {
     Process p({program(), "-x", "160", "-y", "120", "-n", "2000"}, env());
     ASSERT_TRUE(p.wait_for("KEYBOARD CONTOLS", 30)) << p.err();
-    const Window w = find_vorbles_window(c.d);
+    const Window w = find_window(c.d);
     ASSERT_NE(w, 0u) << p.err();
     char host[256] = {};
     gethostname(host, sizeof host - 1);
