@@ -6,8 +6,9 @@
 struct workers;
 
 // The fewest particles a part of a threaded step gets: with fewer, handing
-// the parts to the threads costs more than it saves.
-constexpr int PSYS_MIN_PART = 50000;
+// the parts to the threads costs more than it saves (on two cores, two parts
+// of 100,000 take as long as one thread; two of 150,000 save a third).
+constexpr int PSYS_MIN_PART = 125000;
 
 // The literal per-frame step: the force law through the pointer on every
 // adjacent pair, last pair first, then psys_move.
