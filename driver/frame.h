@@ -13,7 +13,8 @@ constexpr int FRAME_PERIOD_US = 41666;
 void paint_particles(const psys *ps, gfx *g, unsigned char brightness);
 
 // Moves the particles one frame and paints them: the fused fast step where it
-// knows the law, else the literal step followed by paint_particles.
+// knows the law (on g->pool's threads when there is one), else the literal
+// step followed by paint_particles.
 void move_and_paint_particles(psys *ps, gfx *g, unsigned char brightness);
 
 // Microseconds to sleep after a frame whose work took elapsed_us.

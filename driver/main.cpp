@@ -14,6 +14,7 @@
 #include "driver/options.h"
 #include "driver/stdfds.h"
 #include "particles/psys2d.h"
+#include "particles/workers.h"
 #include "render/render.h"
 
 // Set by a caught signal or the quit key; the run ends at its next test.
@@ -176,6 +177,10 @@ int main(int argc, char **argv) {
         release_run_storage(&ps);
         return 1;
     }
+
+    // The threads for the frame's work, started once for the run.
+    workers pool(workers_wanted());
+    g.pool = &pool;
 
     uint32_t frame = 0;
     do {

@@ -29,6 +29,7 @@
 
 #include "particles/psys-lanes.h"
 #include "particles/psys-rules.h"
+#include "particles/workers.h"
 
 namespace {
 
@@ -67,6 +68,7 @@ struct canvas {
     double hspan;  // height - 3, as a double
     unsigned brightness;
     int *cells;  // room for every particle's buffer index
+    int size;    // width * height: the buffer's bytes
 };
 
 // The buffer index of every particle in one frame, kept from frame to frame
@@ -83,6 +85,14 @@ int *frame_cells(int count) {
     return p;
 }
 
+// A starfield re-placement put off by a part of a threaded step: the
+// particle, its record before the step, and the coordinates drawn for it.
+struct deferred {
+    int index;
+    particle record;
+    double x, y;
+};
+
 // A stretch [lo, hi) of the array swept top-down as a whole, with what it
 // takes from its neighbours and what it leaves for the respawn phase.
 struct part {
@@ -94,6 +104,10 @@ struct part {
     int pending[PENDING_CAP];
     int pending_count = 0;
     bool pending_lost = false;
+    // Null: starfield re-placements draw their coordinates in the sweep.
+    // Else they are put off to here, highest index first, for the owning
+    // thread (see place_back).
+    std::vector<deferred> *replaced = nullptr;
 };
 
 // What a pair (a, b) passes on to its two particles, named per law.
@@ -230,8 +244,9 @@ struct kernel {
 
     // Starfield, restating the re-placement in psys_frc_stf: lanes that are a
     // of a pair (index 0 .. count - 2) and have left the inner box are put
-    // back near the centre, highest index first.
-    static void replace(double *x, double *y, int j, int n) {
+    // back near the centre, highest index first, or noted in the part's
+    // list of re-placements put off.
+    static void replace(double *x, double *y, int j, int n, const particle *ps, part &pt) {
         const int first = j < 0 ? -j : 0, last = n - 2 - j < W - 1 ? n - 2 - j : W - 1;
         if (first > last) return;
         d vx, vy;
@@ -241,6 +256,10 @@ struct kernel {
         while (out != 0) {
             const int lane = 31 - __builtin_clz(out);
             out &= ~(1u << lane);
+            if (pt.replaced != nullptr) {
+                pt.replaced->push_back({j + lane, ps[j + lane], 0, 0});
+                continue;
+            }
             x[lane] = star_spawn_coord(random());
             y[lane] = star_spawn_coord(random());
         }
@@ -476,9 +495,10 @@ struct kernel {
     // Phase 3: the pair terms of every pair from (lo - 1, lo) up to
     // (hi - 1, hi); for the starfield, whose pairs pass nothing on, the
     // re-placements instead, from the top down as the literal step draws them.
-    static void pair_phase(columns &col, const block &b, int n, const constants &k) {
+    static void pair_phase(columns &col, const particle *ps, const block &b, part &pt, int n, const constants &k) {
         if constexpr (L == law::stf) {
-            for (int j = b.hi - W; j >= b.bottom; j -= W) replace(col.x + j - b.lo + W, col.y + j - b.lo + W, j, n);
+            for (int j = b.hi - W; j >= b.bottom; j -= W)
+                replace(col.x + j - b.lo + W, col.y + j - b.lo + W, j, n, ps, pt);
         } else {
             for (int c = b.first - 1; c < W + b.m; c += W) col.put_terms(c, pair_terms(col.get(c), col.get(c + 1), k));
         }
@@ -566,7 +586,7 @@ struct kernel {
             const block b = block_under(hi);
             load_block(col, ps, b);
             link_neighbours(col, ps, b, pt, above_x, above_y);
-            pair_phase(col, b, sp.count, k);
+            pair_phase(col, ps, b, pt, sp.count, k);
             law_and_motion(col, ps, b, part_lo, sp, cv, k, cell_of);
             store_block(col, ps, b, pt);
             hi = b.lo;
@@ -625,33 +645,53 @@ void step_alone(const step_params &sp, const canvas &cv) {
 }
 
 // ---------------------------------------------------------------------------
-// One build of the step per instruction set, chosen when the step runs.
+// One build of the step per instruction set, chosen when the step runs: the
+// whole step on one thread, and the sweep of one part for a threaded step.
 
 using step_fn = void (*)(const step_params &, const canvas &);
+using sweep_fn = void (*)(const step_params &, const canvas &, part &);
+struct step_kit {
+    step_fn alone;
+    sweep_fn sweep;
+};
 
 #if defined(__x86_64__)
+#define AVX512_BUILD __attribute__((target("avx512f,avx512dq,avx512vl,avx512bw"), flatten))
+#define AVX2_BUILD __attribute__((target("avx2"), flatten))
 template <law L>
-__attribute__((target("avx512f,avx512dq,avx512vl,avx512bw"), flatten)) void step_avx512(const step_params &sp,
-                                                                                        const canvas &cv) {
+AVX512_BUILD void step_avx512(const step_params &sp, const canvas &cv) {
     step_alone<8, L>(sp, cv);
 }
-
 template <law L>
-__attribute__((target("avx2"), flatten)) void step_avx2(const step_params &sp, const canvas &cv) {
+AVX512_BUILD void sweep_avx512(const step_params &sp, const canvas &cv, part &pt) {
+    kernel<8, L>::sweep(sp, cv, pt);
+}
+template <law L>
+AVX2_BUILD void step_avx2(const step_params &sp, const canvas &cv) {
     step_alone<4, L>(sp, cv);
 }
-
+template <law L>
+AVX2_BUILD void sweep_avx2(const step_params &sp, const canvas &cv, part &pt) {
+    kernel<4, L>::sweep(sp, cv, pt);
+}
 template <law L>
 __attribute__((flatten)) void step_sse2(const step_params &sp, const canvas &cv) {
     step_alone<2, L>(sp, cv);
 }
+template <law L>
+__attribute__((flatten)) void sweep_sse2(const step_params &sp, const canvas &cv, part &pt) {
+    kernel<2, L>::sweep(sp, cv, pt);
+}
 
 template <law L>
-step_fn step_for_isa(psys_simd isa) {
+const step_kit *step_for_isa(psys_simd isa) {
+    static constexpr step_kit avx512{step_avx512<L>, sweep_avx512<L>};
+    static constexpr step_kit avx2{step_avx2<L>, sweep_avx2<L>};
+    static constexpr step_kit sse2{step_sse2<L>, sweep_sse2<L>};
     switch (isa) {
-    case psys_simd::avx512: return step_avx512<L>;
-    case psys_simd::avx2: return step_avx2<L>;
-    default: return step_sse2<L>;
+    case psys_simd::avx512: return &avx512;
+    case psys_simd::avx2: return &avx2;
+    default: return &sse2;
     }
 }
 #elif PSYS_FAST_NEON
@@ -661,20 +701,161 @@ __attribute__((flatten)) void step_neon(const step_params &sp, const canvas &cv)
 }
 
 template <law L>
-step_fn step_for_isa(psys_simd) {
-    return step_neon<L>;
+__attribute__((flatten)) void sweep_neon(const step_params &sp, const canvas &cv, part &pt) {
+    kernel<2, L>::sweep(sp, cv, pt);
+}
+
+template <law L>
+const step_kit *step_for_isa(psys_simd) {
+    static constexpr step_kit neon{step_neon<L>, sweep_neon<L>};
+    return &neon;
 }
 #else
 // No fast step on this processor.
 template <law L>
-step_fn step_for_isa(psys_simd) {
+const step_kit *step_for_isa(psys_simd) {
     return nullptr;
 }
 #endif
 
+// ---------------------------------------------------------------------------
+// The step on a pool of threads. The array is cut into parts of whole blocks
+// counted from the top, so each part's blocks and chunks are those of the
+// step on one thread, and only the lowest part has the part block at index 0.
+// The owning thread notes, before the sweep, what each part needs of its
+// neighbours (their end particles as they were before the step), since the
+// neighbours change them at the same time. Every call of random() and rand()
+// stays on the owning thread and in the literal step's order: the owning
+// thread sweeps the top part, whose starfield re-placements come first and
+// are drawn as it goes; the other parts put theirs off, and every part its
+// respawns. After the sweep the owning thread draws the coordinates of the
+// re-placements put off, then does all respawns, each from the top part down
+// and in descending order within a part. Then each part finishes its
+// re-placed particles with the coordinates drawn for them and paints its own
+// particles, the owning thread's into the buffer and the others into private
+// buffers, which are added into the buffer by bands. Saturating addition of
+// amounts of zero or more gives the same byte in any order, so the picture is
+// the one painted by one thread.
+
+// What a threaded step keeps from frame to frame, so that a frame allocates
+// only when a list or the buffer outgrows what earlier frames needed.
+struct threaded_state {
+    std::vector<part> parts;  // from the top: the pool's part t sweeps parts[t]
+    std::vector<std::vector<deferred>> replaced;
+    std::vector<std::vector<unsigned char>> canvases;  // part t > 0 paints into canvases[t - 1]
+};
+
+threaded_state &kept_state() {
+    static threaded_state state;
+    return state;
+}
+
+// The number of parts for n particles: one per thread, but each with at least
+// min_part particles and one block.
+int part_count(int n, int threads, int min_part) {
+    const int blocks = (n + BLOCK - 1) / BLOCK;
+    const int by_size = n / std::max(min_part, 1);
+    return std::max(1, std::min({threads, by_size, blocks}));
+}
+
+// A starfield particle whose re-placement its part put off, with its new
+// coordinates drawn: from its record as before the step, the rest of the law
+// (psys_stf_drive), then ageing, the motion step and its buffer index, as the
+// literal step does. Fixed particles are not aged or moved. One whose life
+// ran out now is left alone: its respawn has overwritten every field. The law
+// changes only the particle itself, so no other particle's step read what the
+// sweep left here.
+void place_back(const step_params &sp, const canvas &cv, const deferred &d) {
+    if (d.record.life == 0) return;
+    particle *p = &sp.particles[d.index];
+    *p = d.record;
+    p->x = d.x;
+    p->y = d.y;
+    psys_stf_drive(sp.system, p);
+    if (p->life != FIXED_LIFE) {
+        p->life = p->life - 1;
+        psys_move_particle(sp.system, sp.scale, p);
+    }
+    if (cv.buffer != nullptr) cv.cells[d.index] = psys_paint_cell(p->x, p->y, cv.wspan, cv.hspan, cv.width);
+}
+
+// After the draws, on the pool: each part's re-placed particles and its
+// painting, then the private buffers added in by bands.
+void finish_threaded(const step_params &sp, const canvas &cv, threaded_state &st, workers &pool, int parts) {
+    const size_t size = static_cast<size_t>(cv.size);
+    if (cv.buffer != nullptr) {
+        if (st.canvases.size() < static_cast<size_t>(parts - 1)) st.canvases.resize(static_cast<size_t>(parts - 1));
+        for (int t = 0; t < parts - 1; ++t)
+            if (st.canvases[t].size() < size) st.canvases[t].resize(size);  // zeros, as the merge leaves them
+    }
+    pool.run(parts, [&](int t, int) {
+        const std::vector<deferred> &list = st.replaced[t];
+        for (size_t i = 0; i < list.size(); ++i) {
+            // Scattered over the part: fetch the records some particles ahead.
+            if (i + 8 < list.size()) __builtin_prefetch(&sp.particles[list[i + 8].index], 1);
+            place_back(sp, cv, list[i]);
+        }
+        if (cv.buffer == nullptr) return;
+        unsigned char *into = t == 0 ? cv.buffer : st.canvases[t - 1].data();
+        paint_cells(into, cv.cells, st.parts[t].lo, st.parts[t].hi, cv.brightness);
+    });
+    if (cv.buffer == nullptr) return;
+    pool.run(parts, [&](int t, int) {
+        const size_t lo = size * t / parts, hi = size * (t + 1) / parts;
+        unsigned char *const buffer = cv.buffer;
+        for (int k = 0; k < parts - 1; ++k) {
+            unsigned char *const from = st.canvases[k].data();
+            for (size_t c = lo; c < hi; ++c) {
+                const unsigned sum = buffer[c] + from[c];
+                buffer[c] = static_cast<unsigned char>(sum > 255 ? 255 : sum);
+                from[c] = 0;
+            }
+        }
+    });
+}
+
+void step_threaded(const step_params &sp, const canvas &cv, const step_kit &kit, workers &pool, int parts) {
+    threaded_state &st = kept_state();
+    particle *const ps = sp.particles;
+    const int n = sp.count;
+    if (st.parts.size() < static_cast<size_t>(parts)) st.parts.resize(static_cast<size_t>(parts));
+    if (st.replaced.size() < static_cast<size_t>(parts)) st.replaced.resize(static_cast<size_t>(parts));
+
+    // Part t (t = 0 at the top) starts blocks_above(t) blocks below the top.
+    const int blocks = (n + BLOCK - 1) / BLOCK;
+    auto blocks_above = [&](int t) { return static_cast<int>(static_cast<long long>(t) * blocks / parts); };
+    for (int t = 0; t < parts; ++t) {
+        part &pt = st.parts[t];
+        pt.hi = n - blocks_above(t) * BLOCK;
+        pt.lo = t == parts - 1 ? 0 : n - blocks_above(t + 1) * BLOCK;
+        pt.above_x = pt.hi < n ? ps[pt.hi].x : 0;
+        pt.above_y = pt.hi < n ? ps[pt.hi].y : 0;
+        pt.below = pt.lo > 0 ? ps[pt.lo - 1] : particle{};
+        pt.pending_count = 0;
+        pt.pending_lost = false;
+        st.replaced[t].clear();
+        pt.replaced = t == 0 ? nullptr : &st.replaced[t];
+    }
+
+    pool.run(parts, [&](int t, int) {
+        kit.sweep(sp, cv, st.parts[t]);
+#if defined(__x86_64__)
+        _mm_sfence();  // the streamed indices are seen by the other threads
+#endif
+    });
+
+    for (int t = 1; t < parts; ++t)
+        for (deferred &d : st.replaced[t]) {
+            d.x = star_spawn_coord(random());
+            d.y = star_spawn_coord(random());
+        }
+    for (int t = 0; t < parts; ++t) respawn_part(sp, cv, st.parts[t]);
+    finish_threaded(sp, cv, st, pool, parts);
+}
+
 // The step for the installed law, or null for a law (or a control set) the
 // fast step does not know; then the literal step runs instead.
-step_fn step_for(const psys *ps, psys_simd isa) {
+const step_kit *step_for(const psys *ps, psys_simd isa) {
     const psys_force_fn f = ps->force;
     if (ps->cset[0] == nullptr) return nullptr;
     if (f == psys_frc_gra) return step_for_isa<law::gra>(isa);
@@ -703,10 +884,10 @@ psys_simd psys_simd_best() {
 }
 
 int psys_automovep_simd(psys *ps, unsigned char *buffer, int width, int height, unsigned char brightness,
-                        psys_simd isa) {
+                        psys_simd isa, workers *pool, int min_part) {
     if (isa > psys_simd_best()) isa = psys_simd_best();
-    const step_fn step = step_for(ps, isa);
-    if (step == nullptr) return 0;
+    const step_kit *kit = step_for(ps, isa);
+    if (kit == nullptr) return 0;
     step_params sp;
     sp.system = ps;
     sp.particles = ps->particles;
@@ -727,13 +908,20 @@ int psys_automovep_simd(psys *ps, unsigned char *buffer, int width, int height, 
                     static_cast<double>(width - 3),
                     static_cast<double>(height - 3),
                     brightness,
-                    buffer != nullptr && sp.count > 0 ? frame_cells(sp.count) : nullptr};
-    if (sp.count > 0) step(sp, cv);
+                    buffer != nullptr && sp.count > 0 ? frame_cells(sp.count) : nullptr,
+                    width * height};
+    if (sp.count <= 0) return 1;
+    const int parts = pool != nullptr ? part_count(sp.count, pool->count(), min_part) : 1;
+    if (parts > 1)
+        step_threaded(sp, cv, *kit, *pool, parts);
+    else
+        kit->alone(sp, cv);
     return 1;
 }
 
 int psys_automovep_fast(psys *ps) { return psys_automovep_simd(ps, nullptr, 0, 0, 0, psys_simd_best()); }
 
-int psys_automovep_paint(psys *ps, unsigned char *buffer, int width, int height, unsigned char brightness) {
-    return psys_automovep_simd(ps, buffer, width, height, brightness, psys_simd_best());
+int psys_automovep_paint(psys *ps, unsigned char *buffer, int width, int height, unsigned char brightness,
+                         workers *pool) {
+    return psys_automovep_simd(ps, buffer, width, height, brightness, psys_simd_best(), pool);
 }

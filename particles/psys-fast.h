@@ -3,6 +3,13 @@
 
 #include "particles/psys2d.h"
 
+struct workers;
+
+// The fewest particles a part of a threaded step gets: with fewer, handing
+// the parts to the threads costs more than it saves (on two cores, two parts
+// of 100,000 take as long as one thread; two of 150,000 save a third).
+constexpr int PSYS_MIN_PART = 125000;
+
 // The literal per-frame step: the force law through the pointer on every
 // adjacent pair, last pair first, then psys_move.
 void psys_automovep_plain(psys *ps);
@@ -15,8 +22,10 @@ int psys_automovep_fast(psys *ps);
 // the step, into the width x height intensity buffer: brightness is added to
 // the byte under it, saturating at 255. Returns 0, having done nothing, when it
 // does not know the installed law; the caller then takes the literal step and
-// paints on its own.
-int psys_automovep_paint(psys *ps, unsigned char *buffer, int width, int height, unsigned char brightness);
+// paints on its own. With a pool of more than one thread and enough particles
+// the work is shared among its threads, to the same result.
+int psys_automovep_paint(psys *ps, unsigned char *buffer, int width, int height, unsigned char brightness,
+                         workers *pool = nullptr);
 
 // The instruction sets the fast step is built for, narrowest first. The sweep
 // needs a little-endian processor with vectors of doubles: x86-64 and aarch64.
@@ -34,6 +43,8 @@ enum class psys_simd { none };
 psys_simd psys_simd_best();
 
 // The fast step with a chosen instruction set (capped at psys_simd_best()),
-// painting when buffer is not null. The other two call it with the widest.
+// painting when buffer is not null, on the pool's threads when there is a
+// pool of more than one and at least two parts of min_part particles. The
+// other two call it with the widest.
 int psys_automovep_simd(psys *ps, unsigned char *buffer, int width, int height, unsigned char brightness,
-                        psys_simd isa);
+                        psys_simd isa, workers *pool = nullptr, int min_part = PSYS_MIN_PART);

@@ -381,6 +381,10 @@ void psys_frc_stf(psys *ps, particle *a, particle *) {
         a->x = star_spawn_coord(random());
         a->y = star_spawn_coord(random());
     }
+    psys_stf_drive(ps, a);
+}
+
+void psys_stf_drive(const psys *ps, particle *a) {
     a->vx = a->vx + (a->x - CENTRE) / STAR_DRIVE;
     a->vy = a->vy + (a->y - CENTRE) / STAR_DRIVE;
     normalise_speed(a, ps->cset[0]->value);

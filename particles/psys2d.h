@@ -95,6 +95,9 @@ void psys_frc_oth(psys *ps, particle *a, particle *b);
 void psys_frc_spr(psys *ps, particle *a, particle *b);
 void psys_frc_stf(psys *ps, particle *a, particle *b);
 void psys_frc_sgra(psys *ps, particle *a, particle *b);
+// The starfield law after any re-placement: a driven outward from the centre
+// and brought to maxspeed.
+void psys_stf_drive(const psys *ps, particle *a);
 void psys_stick(particle *p, particle *q);
 
 // Bitmap-shaped layout.

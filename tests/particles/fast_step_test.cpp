@@ -10,6 +10,7 @@
 
 #include "driver/frame.h"
 #include "particles/psys-fast.h"
+#include "particles/workers.h"
 
 namespace {
 
@@ -33,10 +34,13 @@ struct world {
     generator gen;
 };
 
-// One started system, copied: `plain` takes the literal step, `fast` the fused one.
+// One started system, copied: `plain` takes the literal step, `fast` the fused
+// one, on `pool` in parts of at least `min_part` particles when there is a pool.
 struct twins {
     world plain, fast;
     psys_simd isa;
+    workers *pool = nullptr;
+    int min_part = PSYS_MIN_PART;
 
     twins(psys_simd isa, int count, const edit_fn &setter, const edit_fn &edit = {}) : isa(isa) {
         initstate(1, home_state, sizeof home_state);
@@ -74,7 +78,7 @@ struct twins {
             psys_automovep_plain(&plain.ps);
             paint_particles(&plain.ps, &g, brightness);
             fast.gen.use();
-            if (!psys_automovep_simd(&fast.ps, fast.buffer.data(), WIDTH, HEIGHT, brightness, isa))
+            if (!psys_automovep_simd(&fast.ps, fast.buffer.data(), WIDTH, HEIGHT, brightness, isa, pool, min_part))
                 return testing::AssertionFailure() << "fast step refused the law";
             if (auto r = same(f); !r) return r;
         }
@@ -258,6 +262,42 @@ TEST(FastStep, DegenerateGeometry) {
             twins t(isa, 15, setter(m), place);
             EXPECT_TRUE(t.run(20)) << m.name << ", " << name(isa);
         }
+}
+
+// Parts as small as a block, so that every pool really splits the array:
+// boundaries beside fixed particles, respawns in every part (past the kept
+// indices too), starfield re-placements in every part, a part block at 0.
+TEST(FastStep, OnPoolsOfOneToSevenThreads) {
+    const edit_fn busy = [](psys &ps) {
+        ps.life_span = 3;
+        ps.gravity_on = 1;
+        for (int i = 0; i < ps.count; ++i) {
+            particle &p = ps.particles[i];
+            p.life = i % 5;
+            if (i % 7 == 3) p.x = i % 2 ? 0.99995 : 0.00005;
+        }
+        for (int i = 0; i < ps.count; i += 10) psys_setparticle_at(&ps, &ps.particles[i], (i / 10 % 23) / 23.0, 0.5);
+    };
+    const edit_fn all_at_once = [](psys &ps) {
+        ps.life_span = 1;
+        for (int i = 0; i < ps.count; ++i) ps.particles[i].life = 0;
+    };
+    for (int threads : {1, 2, 3, 7}) {
+        workers pool(threads);
+        for (psys_simd isa : isas()) {
+            SCOPED_TRACE(std::string(name(isa)) + ", threads " + std::to_string(threads));
+            for (const mode &m : MODES) {
+                twins t(isa, 5003, setter(m), busy);
+                t.pool = &pool;
+                t.min_part = 1;
+                EXPECT_TRUE(t.run(30)) << m.name;
+            }
+            twins t(isa, 20000, setter(MODES[4]), all_at_once);
+            t.pool = &pool;
+            t.min_part = 1;
+            EXPECT_TRUE(t.run(3));
+        }
+    }
 }
 
 TEST(FastStep, UnknownLawFallsBackToTheLiteralStep) {
