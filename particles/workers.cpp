@@ -36,10 +36,23 @@ workers::workers(int threads) {
     pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
+namespace {
+
+// One poll of a spinning wait: tells the processor that this is a spin loop.
+inline void relax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+
+}  // namespace
+
 workers::~workers() {
     {
         std::lock_guard<std::mutex> hold(lock_);
-        stopping_ = true;
+        stopping_.store(true);
     }
     start_.notify_all();
     for (std::thread &t : threads_) t.join();
@@ -51,38 +64,40 @@ void workers::run(int parts, void (*job)(void *, int, int), void *ctx) {
         job(ctx, 0, 1);
         return;
     }
+    job_ = job;
+    ctx_ = ctx;
+    parts_ = parts;
+    unanswered_.store(count() - 1, std::memory_order_relaxed);
     {
         std::lock_guard<std::mutex> hold(lock_);
-        job_ = job;
-        ctx_ = ctx;
-        parts_ = parts;
-        unfinished_ = parts - 1;
-        ++generation_;
+        generation_.fetch_add(1, std::memory_order_release);
     }
     start_.notify_all();
     job(ctx, 0, parts);
-    std::unique_lock<std::mutex> hold(lock_);
-    done_.wait(hold, [this] { return unfinished_ == 0; });
+    for (int i = 0; i < SPIN_POLLS && unanswered_.load(std::memory_order_acquire) != 0; ++i) relax();
+    if (unanswered_.load(std::memory_order_acquire) != 0) {
+        std::unique_lock<std::mutex> hold(lock_);
+        done_.wait(hold, [this] { return unanswered_.load(std::memory_order_acquire) == 0; });
+    }
 }
 
 void workers::serve(int index) {
     unsigned long seen = 0;
     for (;;) {
-        void (*job)(void *, int, int);
-        void *ctx;
-        int parts;
-        {
+        auto ready = [&] { return stopping_.load() || generation_.load(std::memory_order_acquire) != seen; };
+        for (int i = 0; i < SPIN_POLLS && !ready(); ++i) relax();
+        if (!ready()) {
             std::unique_lock<std::mutex> hold(lock_);
-            start_.wait(hold, [&] { return stopping_ || generation_ != seen; });
-            if (stopping_) return;
-            seen = generation_;
-            if (index >= parts_) continue;  // this job has fewer parts
-            job = job_;
-            ctx = ctx_;
-            parts = parts_;
+            start_.wait(hold, ready);
         }
-        job(ctx, index, parts);
-        std::lock_guard<std::mutex> hold(lock_);
-        if (--unfinished_ == 0) done_.notify_one();
+        if (stopping_.load()) return;
+        seen = generation_.load(std::memory_order_acquire);
+        if (index < parts_) job_(ctx_, index, parts_);
+        if (unanswered_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+            // Taken and let go, so that the owner is either still before its
+            // check or already waiting when it is told.
+            { std::lock_guard<std::mutex> hold(lock_); }
+            done_.notify_one();
+        }
     }
 }

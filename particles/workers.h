@@ -3,6 +3,7 @@
 // only; every Xlib call stays on the owning thread.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -47,14 +48,24 @@ struct workers {
 private:
     void serve(int index);
 
+    // A frame hands out a few jobs in quick succession, so a thread that
+    // waits first polls for a short while (SPIN_POLLS, some tens of
+    // microseconds) before it sleeps on a condition variable: waking a
+    // sleeping thread costs about as much as a small job.
+    static constexpr int SPIN_POLLS = 4000;
+
     std::vector<std::thread> threads_;
     std::mutex lock_;
     std::condition_variable start_;  // a new job, or the end
-    std::condition_variable done_;   // the last part of a job has returned
-    unsigned long generation_ = 0;   // counts the jobs handed out
-    bool stopping_ = false;
+    std::condition_variable done_;   // every pool thread has answered the job
+    // Counts the jobs handed out; stored after the job's fields below, which
+    // stay as they are until every pool thread has answered the job.
+    std::atomic<unsigned long> generation_{0};
+    std::atomic<bool> stopping_{false};
     void (*job_)(void *, int, int) = nullptr;
     void *ctx_ = nullptr;
     int parts_ = 0;
-    int unfinished_ = 0;  // parts on the pool's threads still running
+    // Pool threads yet to answer the job: all of them answer, those without
+    // a part at once, so none can lag behind into the next job.
+    std::atomic<int> unanswered_{0};
 };
