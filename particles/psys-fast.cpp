@@ -779,6 +779,27 @@ void place_back(const step_params &sp, const canvas &cv, const deferred &d) {
     if (cv.buffer != nullptr) cv.cells[d.index] = psys_paint_cell(p->x, p->y, cv.wspan, cv.hspan, cv.width);
 }
 
+// buffer[c] = min(255, buffer[c] + from[c]) for c in [lo, hi), from[c] then
+// cleared for the next frame; sixteen bytes at a time, where a sum that
+// wrapped (came out below an addend) is made 255.
+void add_saturated(unsigned char *buffer, unsigned char *from, size_t lo, size_t hi) {
+    typedef unsigned char bytes __attribute__((vector_size(16)));
+    size_t c = lo;
+    for (; c + 16 <= hi; c += 16) {
+        bytes a, b;
+        memcpy(&a, buffer + c, sizeof a);
+        memcpy(&b, from + c, sizeof b);
+        bytes sum = a + b;
+        sum |= (bytes)(sum < a);
+        memcpy(buffer + c, &sum, sizeof sum);
+    }
+    for (; c < hi; ++c) {
+        const unsigned sum = buffer[c] + from[c];
+        buffer[c] = static_cast<unsigned char>(sum > 255 ? 255 : sum);
+    }
+    memset(from + lo, 0, hi - lo);
+}
+
 // After the draws, on the pool: each part's re-placed particles and its
 // painting, then the private buffers added in by bands.
 void finish_threaded(const step_params &sp, const canvas &cv, threaded_state &st, workers &pool, int parts) {
@@ -803,14 +824,7 @@ void finish_threaded(const step_params &sp, const canvas &cv, threaded_state &st
     pool.run(parts, [&](int t, int) {
         const size_t lo = size * t / parts, hi = size * (t + 1) / parts;
         unsigned char *const buffer = cv.buffer;
-        for (int k = 0; k < parts - 1; ++k) {
-            unsigned char *const from = st.canvases[k].data();
-            for (size_t c = lo; c < hi; ++c) {
-                const unsigned sum = buffer[c] + from[c];
-                buffer[c] = static_cast<unsigned char>(sum > 255 ? 255 : sum);
-                from[c] = 0;
-            }
-        }
+        for (int k = 0; k < parts - 1; ++k) add_saturated(buffer, st.canvases[k].data(), lo, hi);
     });
 }
 
