@@ -86,6 +86,14 @@ Process::Process(const std::vector<std::string> &argv, const std::vector<EnvChan
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
         prctl(PR_SET_PDEATHSIG, SIGKILL);
+        // The program starts as from a terminal: every signal at its default
+        // and none blocked. A test runner started in the background ignores
+        // SIGINT, and the programs (and the recorder's shell) keep a signal
+        // ignored that was ignored when they started.
+        for (int sig = 1; sig < NSIG; ++sig) ::signal(sig, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
         int in = open("/dev/null", O_RDONLY);
         int out = open(out_path_.c_str(), O_WRONLY | O_TRUNC);
         int err = open(err_path_.c_str(), O_WRONLY | O_TRUNC);
