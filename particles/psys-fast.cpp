@@ -628,13 +628,19 @@ void paint_cells(unsigned char *buffer, const int *cell_of, int lo, int hi, unsi
     for (int i = lo; i < hi; ++i) buffer[cell_of[i]] = raised[buffer[cell_of[i]]];
 }
 
+// ---------------------------------------------------------------------------
+// One build of the sweep per instruction set, chosen when the step runs. The
+// step on one thread sweeps the array as one part; the step on a pool sweeps
+// one part per thread.
+
+using sweep_fn = void (*)(const step_params &, const canvas &, part &);
+
 // The whole step on one thread: one part, the respawns, the painting.
-template <int W, law L>
-void step_alone(const step_params &sp, const canvas &cv) {
+void step_alone(const step_params &sp, const canvas &cv, sweep_fn sweep) {
     part pt;
     pt.lo = 0;
     pt.hi = sp.count;
-    kernel<W, L>::sweep(sp, cv, pt);
+    sweep(sp, cv, pt);
     respawn_part(sp, cv, pt);
     if (cv.buffer != nullptr) {
 #if defined(__x86_64__)
@@ -644,39 +650,16 @@ void step_alone(const step_params &sp, const canvas &cv) {
     }
 }
 
-// ---------------------------------------------------------------------------
-// One build of the step per instruction set, chosen when the step runs: the
-// whole step on one thread, and the sweep of one part for a threaded step.
-
-using step_fn = void (*)(const step_params &, const canvas &);
-using sweep_fn = void (*)(const step_params &, const canvas &, part &);
-struct step_kit {
-    step_fn alone;
-    sweep_fn sweep;
-};
-
 #if defined(__x86_64__)
 #define AVX512_BUILD __attribute__((target("avx512f,avx512dq,avx512vl,avx512bw"), flatten))
 #define AVX2_BUILD __attribute__((target("avx2"), flatten))
-template <law L>
-AVX512_BUILD void step_avx512(const step_params &sp, const canvas &cv) {
-    step_alone<8, L>(sp, cv);
-}
 template <law L>
 AVX512_BUILD void sweep_avx512(const step_params &sp, const canvas &cv, part &pt) {
     kernel<8, L>::sweep(sp, cv, pt);
 }
 template <law L>
-AVX2_BUILD void step_avx2(const step_params &sp, const canvas &cv) {
-    step_alone<4, L>(sp, cv);
-}
-template <law L>
 AVX2_BUILD void sweep_avx2(const step_params &sp, const canvas &cv, part &pt) {
     kernel<4, L>::sweep(sp, cv, pt);
-}
-template <law L>
-__attribute__((flatten)) void step_sse2(const step_params &sp, const canvas &cv) {
-    step_alone<2, L>(sp, cv);
 }
 template <law L>
 __attribute__((flatten)) void sweep_sse2(const step_params &sp, const canvas &cv, part &pt) {
@@ -684,36 +667,27 @@ __attribute__((flatten)) void sweep_sse2(const step_params &sp, const canvas &cv
 }
 
 template <law L>
-const step_kit *step_for_isa(psys_simd isa) {
-    static constexpr step_kit avx512{step_avx512<L>, sweep_avx512<L>};
-    static constexpr step_kit avx2{step_avx2<L>, sweep_avx2<L>};
-    static constexpr step_kit sse2{step_sse2<L>, sweep_sse2<L>};
+sweep_fn step_for_isa(psys_simd isa) {
     switch (isa) {
-    case psys_simd::avx512: return &avx512;
-    case psys_simd::avx2: return &avx2;
-    default: return &sse2;
+    case psys_simd::avx512: return sweep_avx512<L>;
+    case psys_simd::avx2: return sweep_avx2<L>;
+    default: return sweep_sse2<L>;
     }
 }
 #elif PSYS_FAST_NEON
-template <law L>
-__attribute__((flatten)) void step_neon(const step_params &sp, const canvas &cv) {
-    step_alone<2, L>(sp, cv);
-}
-
 template <law L>
 __attribute__((flatten)) void sweep_neon(const step_params &sp, const canvas &cv, part &pt) {
     kernel<2, L>::sweep(sp, cv, pt);
 }
 
 template <law L>
-const step_kit *step_for_isa(psys_simd) {
-    static constexpr step_kit neon{step_neon<L>, sweep_neon<L>};
-    return &neon;
+sweep_fn step_for_isa(psys_simd) {
+    return sweep_neon<L>;
 }
 #else
 // No fast step on this processor.
 template <law L>
-const step_kit *step_for_isa(psys_simd) {
+sweep_fn step_for_isa(psys_simd) {
     return nullptr;
 }
 #endif
@@ -828,7 +802,7 @@ void finish_threaded(const step_params &sp, const canvas &cv, threaded_state &st
     });
 }
 
-void step_threaded(const step_params &sp, const canvas &cv, const step_kit &kit, workers &pool, int parts) {
+void step_threaded(const step_params &sp, const canvas &cv, sweep_fn sweep, workers &pool, int parts) {
     threaded_state &st = kept_state();
     particle *const ps = sp.particles;
     const int n = sp.count;
@@ -852,7 +826,7 @@ void step_threaded(const step_params &sp, const canvas &cv, const step_kit &kit,
     }
 
     pool.run(parts, [&](int t, int) {
-        kit.sweep(sp, cv, st.parts[t]);
+        sweep(sp, cv, st.parts[t]);
 #if defined(__x86_64__)
         _mm_sfence();  // the streamed indices are seen by the other threads
 #endif
@@ -869,7 +843,7 @@ void step_threaded(const step_params &sp, const canvas &cv, const step_kit &kit,
 
 // The step for the installed law, or null for a law (or a control set) the
 // fast step does not know; then the literal step runs instead.
-const step_kit *step_for(const psys *ps, psys_simd isa) {
+sweep_fn step_for(const psys *ps, psys_simd isa) {
     const psys_force_fn f = ps->force;
     if (ps->cset[0] == nullptr) return nullptr;
     if (f == psys_frc_gra) return step_for_isa<law::gra>(isa);
@@ -900,8 +874,8 @@ psys_simd psys_simd_best() {
 int psys_automovep_simd(psys *ps, unsigned char *buffer, int width, int height, unsigned char brightness,
                         psys_simd isa, workers *pool, int min_part) {
     if (isa > psys_simd_best()) isa = psys_simd_best();
-    const step_kit *kit = step_for(ps, isa);
-    if (kit == nullptr) return 0;
+    const sweep_fn sweep = step_for(ps, isa);
+    if (sweep == nullptr) return 0;
     step_params sp;
     sp.system = ps;
     sp.particles = ps->particles;
@@ -927,9 +901,9 @@ int psys_automovep_simd(psys *ps, unsigned char *buffer, int width, int height, 
     if (sp.count <= 0) return 1;
     const int parts = pool != nullptr ? part_count(sp.count, pool->count(), min_part) : 1;
     if (parts > 1)
-        step_threaded(sp, cv, *kit, *pool, parts);
+        step_threaded(sp, cv, sweep, *pool, parts);
     else
-        kit->alone(sp, cv);
+        step_alone(sp, cv, sweep);
     return 1;
 }
 
