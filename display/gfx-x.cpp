@@ -145,11 +145,9 @@ static int setup_root(gfx *g) {
 }
 
 // What desktops read to group, match and identify a window: WM_CLASS,
-// WM_CLIENT_MACHINE (XSetWMProperties adds it) and _NET_WM_PID.
+// WM_CLIENT_MACHINE (XSetWMProperties adds it), _NET_WM_PID, and the title
+// as desktops that read UTF-8 names expect it, beside WM_NAME.
 static void set_desktop_properties(gfx *g) {
-    // One round trip for the atoms of this and of set_utf8_title: Xlib keeps
-    // them, so that nothing waits on the server between the map and the wait
-    // for it.
     char pid_name[] = "_NET_WM_PID", name_name[] = "_NET_WM_NAME", utf8_name[] = "UTF8_STRING";
     char *names[] = {pid_name, name_name, utf8_name};
     Atom atoms[3];
@@ -162,13 +160,8 @@ static void set_desktop_properties(gfx *g) {
     const long pid = getpid();
     XChangeProperty(g->display, g->window, atoms[0], XA_CARDINAL, 32, PropModeReplace,
                     reinterpret_cast<const unsigned char *>(&pid), 1);
-}
-
-// The title as desktops that read UTF-8 names expect it, beside WM_NAME.
-static void set_utf8_title(gfx *g) {
     static const char title[] = "vorbles";
-    XChangeProperty(g->display, g->window, XInternAtom(g->display, "_NET_WM_NAME", False),
-                    XInternAtom(g->display, "UTF8_STRING", False), 8, PropModeReplace,
+    XChangeProperty(g->display, g->window, atoms[1], atoms[2], 8, PropModeReplace,
                     reinterpret_cast<const unsigned char *>(title), sizeof title - 1);
 }
 
@@ -204,7 +197,6 @@ static int setup_own_window(gfx *g) {
     }
     XSync(d, False);
     XStoreName(d, g->window, "vorbles");
-    set_utf8_title(g);
     XEvent ev;
     XIfEvent(d, &ev, WaitForNotify, reinterpret_cast<XPointer>(g->window));
     g->gc = XCreateGC(d, g->window, 0, nullptr);
