@@ -270,9 +270,11 @@ void norm_pass(unsigned char *first, int w, int h, unsigned char *pix, ptrdiff_t
     halve_span(bottom, w - 1);
 }
 
-// The fewest cells a band gets. Handing a band to another thread and waiting for it
-// costs about 25 microseconds, the time this pass takes for some 150,000 cells with
-// the AVX-512 paths: smaller pictures gain nothing from a split.
+// The fewest cells a band gets. Waking a pool thread that sleeps between frames,
+// handing it a band and waiting for it costs about 25 microseconds, the time this
+// pass takes for some 150,000 cells with the AVX-512 paths: smaller pictures gain
+// nothing from a split. (A thread still polling after the step's jobs answers in a
+// few microseconds, but with few particles the step gives it none.)
 constexpr long NORM_BAND_CELLS = 131072;
 
 // The copies of the rows under each band but the last. Grown only when a larger
