@@ -20,10 +20,12 @@
 #include "particles/psys-fast.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <type_traits>
 #include <vector>
 
@@ -66,9 +68,9 @@ struct canvas {
     int width;
     double wspan;  // width - 3, as a double
     double hspan;  // height - 3, as a double
-    unsigned brightness;
     int *cells;  // room for every particle's buffer index
     int size;    // width * height: the buffer's bytes
+    unsigned char raised[256];  // byte v with a particle painted on it (see paint_cell)
 };
 
 // The buffer index of every particle in one frame, kept from frame to frame
@@ -245,24 +247,29 @@ struct kernel {
     // Starfield, restating the re-placement in psys_frc_stf: lanes that are a
     // of a pair (index 0 .. count - 2) and have left the inner box are put
     // back near the centre, highest index first, or noted in the part's
-    // list of re-placements put off.
-    static void replace(double *x, double *y, int j, int n, const particle *ps, part &pt) {
+    // list of re-placements put off. Returns the lanes put off.
+    static unsigned replace(double *x, double *y, int j, int n, const particle *ps, part &pt) {
         const int first = j < 0 ? -j : 0, last = n - 2 - j < W - 1 ? n - 2 - j : W - 1;
-        if (first > last) return;
+        if (first > last) return 0;
         d vx, vy;
         memcpy(&vx, x, sizeof vx);
         memcpy(&vy, y, sizeof vy);
         unsigned out = outside_box(vx, vy) & ((2u << last) - (1u << first));
+        if (pt.replaced != nullptr) {
+            for (unsigned rest = out; rest != 0;) {
+                const int lane = 31 - __builtin_clz(rest);
+                rest &= ~(1u << lane);
+                pt.replaced->push_back({j + lane, ps[j + lane], 0, 0});
+            }
+            return out;
+        }
         while (out != 0) {
             const int lane = 31 - __builtin_clz(out);
             out &= ~(1u << lane);
-            if (pt.replaced != nullptr) {
-                pt.replaced->push_back({j + lane, ps[j + lane], 0, 0});
-                continue;
-            }
             x[lane] = star_spawn_coord(random());
             y[lane] = star_spawn_coord(random());
         }
+        return 0;
     }
 
     // The law's changes to particles j .. j + W - 1: as a of their pair with
@@ -367,6 +374,7 @@ struct kernel {
         alignas(64) double x[SIZE], y[SIZE], vx[SIZE], vy[SIZE], life[SIZE];
         alignas(64) double term[TERM_WORDS > 0 ? TERM_WORDS : 1][SIZE];
         unsigned respawn[BLOCK / W + 1];  // per chunk: lanes whose life runs out now
+        unsigned put_off[BLOCK / W + 1];  // per chunk: starfield lanes whose re-placement is put off
 
         lanes_t get(int c) const {
             lanes_t v;
@@ -497,27 +505,37 @@ struct kernel {
     // re-placements instead, from the top down as the literal step draws them.
     static void pair_phase(columns &col, const particle *ps, const block &b, part &pt, int n, const constants &k) {
         if constexpr (L == law::stf) {
-            for (int j = b.hi - W; j >= b.bottom; j -= W)
-                replace(col.x + j - b.lo + W, col.y + j - b.lo + W, j, n, ps, pt);
+            for (int j = b.hi - W; j >= b.bottom; j -= W) {
+                const int c = j - b.lo + W;
+                col.put_off[(c - b.first) / W] = replace(col.x + c, col.y + c, j, n, ps, pt);
+            }
         } else {
             for (int c = b.first - 1; c < W + b.m; c += W) col.put_terms(c, pair_terms(col.get(c), col.get(c + 1), k));
         }
     }
 
-    // The motion step for the chunk at column c (particles from j up), its
-    // buffer indices and which of its lanes are to be respawned.
+    // The motion step for the chunk at column c (particles from j up), which
+    // of its lanes are to be respawned, and its buffer indices: NO_CELL for
+    // the lanes whose step is finished later, respawns and re-placements put
+    // off.
     [[gnu::always_inline]] static void finish(columns &col, int c, const lanes_t &chunk, int j, int first,
                                               const step_params &sp, const canvas &cv, const constants &k,
                                               int *cell_of) {
         lanes_t v = chunk;
-        col.respawn[(c - first) / W] = bits(life_is(v.life, 0));
+        const int at = (c - first) / W;
+        const unsigned respawn = bits(life_is(v.life, 0));
+        col.respawn[at] = respawn;
         move(v, sp, k);
         col.put(c, v);
         if (cell_of != nullptr) {
+            unsigned skip = respawn;
+            if constexpr (L == law::stf) skip |= col.put_off[at];
             if (j >= 0) {
-                cells(k.wspan * v.x + 1.0, k.hspan * v.y + 2.0, cv.width, cell_of + j);
+                cells(k.wspan * v.x + 1.0, k.hspan * v.y + 2.0, cv.width, skip, cell_of + j);
             } else {
-                for (int l = -j; l < W; ++l) cell_of[j + l] = psys_paint_cell(v.x[l], v.y[l], cv.wspan, cv.hspan, cv.width);
+                for (int l = -j; l < W; ++l)
+                    cell_of[j + l] =
+                        skip >> l & 1 ? NO_CELL : psys_paint_cell(v.x[l], v.y[l], cv.wspan, cv.hspan, cv.width);
             }
         }
     }
@@ -594,20 +612,25 @@ struct kernel {
     }
 };
 
+// One particle painted at buffer index `cell` of `into`: raised[v] is byte v
+// with a particle painted on it, min(255, v + brightness). A look-up is
+// quicker than forming the saturated sum.
+inline void paint_cell(unsigned char *into, int cell, const unsigned char *raised) { into[cell] = raised[into[cell]]; }
+
 // Phase 6: the part's respawns, highest index first, each followed by the
-// motion step from damping on and its buffer index. Past PENDING_CAP the
-// part is scanned for them instead: the sweep has aged every particle that
-// moves, so a life of -1 now means exactly that the life ran out in this
-// step (live particles are at 0 or more, fixed ones at FIXED_LIFE), and a
-// respawned particle's life is positive again.
+// motion step from damping on and painted into the buffer (when the step
+// paints). Past PENDING_CAP the part is scanned for them instead: the sweep
+// has aged every particle that moves, so a life of -1 now means exactly that
+// the life ran out in this step (live particles are at 0 or more, fixed ones
+// at FIXED_LIFE), and a respawned particle's life is positive again.
 void respawn_part(const step_params &sp, const canvas &cv, const part &pt) {
     particle *const ps = sp.particles;
-    int *const cell_of = cv.buffer != nullptr ? cv.cells : nullptr;
     auto respawn = [&](int i) {
         particle *p = &ps[i];
         psys_resetparticle(sp.system, p);
         psys_move_particle(sp.system, sp.scale, p);
-        if (cell_of != nullptr) cell_of[i] = psys_paint_cell(p->x, p->y, cv.wspan, cv.hspan, cv.width);
+        if (cv.buffer != nullptr)
+            paint_cell(cv.buffer, psys_paint_cell(p->x, p->y, cv.wspan, cv.hspan, cv.width), cv.raised);
     };
     if (!pt.pending_lost) {
         for (int j = 0; j < pt.pending_count; ++j) respawn(pt.pending[j]);
@@ -620,12 +643,10 @@ void respawn_part(const step_params &sp, const canvas &cv, const part &pt) {
 // Phase 7: painting the particles lo .. hi - 1 at their buffer indices into
 // `buffer`, in a pass of its own: interleaved with the stream of records, the
 // scattered buffer updates would find the buffer pushed out of the caches by
-// the records. Each update is a look-up of the saturated sum, which is quicker
-// than forming it.
-void paint_cells(unsigned char *buffer, const int *cell_of, int lo, int hi, unsigned brightness) {
-    unsigned char raised[256];
-    for (unsigned v = 0; v < 256; ++v) raised[v] = static_cast<unsigned char>(std::min(255u, v + brightness));
-    for (int i = lo; i < hi; ++i) buffer[cell_of[i]] = raised[buffer[cell_of[i]]];
+// the records. Particles at NO_CELL are painted where their step finishes.
+void paint_cells(unsigned char *buffer, const int *cell_of, int lo, int hi, const unsigned char *raised) {
+    for (int i = lo; i < hi; ++i)
+        if (cell_of[i] != NO_CELL) paint_cell(buffer, cell_of[i], raised);
 }
 
 // ---------------------------------------------------------------------------
@@ -635,19 +656,19 @@ void paint_cells(unsigned char *buffer, const int *cell_of, int lo, int hi, unsi
 
 using sweep_fn = void (*)(const step_params &, const canvas &, part &);
 
-// The whole step on one thread: one part, the respawns, the painting.
+// The whole step on one thread: one part, the painting, the respawns.
 void step_alone(const step_params &sp, const canvas &cv, sweep_fn sweep) {
     part pt;
     pt.lo = 0;
     pt.hi = sp.count;
     sweep(sp, cv, pt);
-    respawn_part(sp, cv, pt);
     if (cv.buffer != nullptr) {
 #if defined(__x86_64__)
         _mm_sfence();  // the streamed indices are seen by the loads below
 #endif
-        paint_cells(cv.buffer, cv.cells, 0, sp.count, cv.brightness);
+        paint_cells(cv.buffer, cv.cells, 0, sp.count, cv.raised);
     }
+    respawn_part(sp, cv, pt);
 }
 
 #if defined(__x86_64__)
@@ -696,27 +717,40 @@ sweep_fn step_for_isa(psys_simd) {
 // The step on a pool of threads. The array is cut into parts of whole blocks
 // counted from the top, so each part's blocks and chunks are those of the
 // step on one thread, and only the lowest part has the part block at index 0.
-// The owning thread notes, before the sweep, what each part needs of its
-// neighbours (their end particles as they were before the step), since the
-// neighbours change them at the same time. Every call of random() and rand()
-// stays on the owning thread and in the literal step's order: the owning
-// thread sweeps the top part, whose starfield re-placements come first and
-// are drawn as it goes; the other parts put theirs off, and every part its
-// respawns. After the sweep the owning thread draws the coordinates of the
-// re-placements put off, then does all respawns, each from the top part down
-// and in descending order within a part. Then each part finishes its
-// re-placed particles with the coordinates drawn for them and paints its own
-// particles, the owning thread's into the buffer and the others into private
-// buffers, which are added into the buffer by bands. Saturating addition of
-// amounts of zero or more gives the same byte in any order, so the picture is
-// the one painted by one thread.
+// There are many parts per thread, which the threads take in turn from the
+// top as they finish the last, so that a thread slowed down (by the law's
+// data or by the rest of the machine) does not hold the others up. The owning
+// thread notes, before the sweep, what each part needs of its neighbours
+// (their end particles as they were before the step), since the neighbours
+// change them at the same time. A thread paints each part it sweeps into the
+// buffer (the owning thread) or a private buffer of its own, skipping the
+// particles whose step is finished later.
+//
+// Every call of random() and rand() stays on the owning thread and in the
+// literal step's order. The owning thread sweeps the top part first, whose
+// starfield re-placements come first and are drawn as it goes; the other
+// parts put theirs off. Between parts, the owning thread draws the
+// coordinates of the re-placements put off, part by part from the top as the
+// parts are swept, and any thread then finishes those particles and paints
+// them. After the sweep the owning thread does all respawns, each part's put
+// off by its sweep, from the top part down and in descending order within a
+// part, and paints them. Last, the private buffers are added into the buffer
+// by bands. Saturating addition of amounts of zero or more gives the same
+// byte in any order, so the picture is the one painted by one thread.
+
+// Parts per thread: enough that the threads finish close together, few
+// enough that each part is long (at 2,000,000 particles on two threads,
+// 62,500 particles each).
+constexpr int PARTS_PER_THREAD = 16;
 
 // What a threaded step keeps from frame to frame, so that a frame allocates
 // only when a list or the buffer outgrows what earlier frames needed.
 struct threaded_state {
-    std::vector<part> parts;  // from the top: the pool's part t sweeps parts[t]
-    std::vector<std::vector<deferred>> replaced;
-    std::vector<std::vector<unsigned char>> canvases;  // part t > 0 paints into canvases[t - 1]
+    std::vector<part> parts;                           // from the top
+    std::vector<std::vector<deferred>> replaced;       // per part
+    std::vector<std::vector<unsigned char>> canvases;  // thread t > 0 paints into canvases[t - 1]
+    std::unique_ptr<std::atomic<bool>[]> swept;        // per part: its sweep and painting are done
+    int room = 0;                                      // the parts `swept` has room for
 };
 
 threaded_state &kept_state() {
@@ -724,9 +758,9 @@ threaded_state &kept_state() {
     return state;
 }
 
-// The number of parts for n particles: one per thread, but each with at least
-// min_part particles and one block.
-int part_count(int n, int threads, int min_part) {
+// The number of threads for n particles: each with at least min_part of them,
+// and at least a block.
+int thread_count(int n, int threads, int min_part) {
     const int blocks = (n + BLOCK - 1) / BLOCK;
     const int by_size = n / std::max(min_part, 1);
     return std::max(1, std::min({threads, by_size, blocks}));
@@ -734,12 +768,12 @@ int part_count(int n, int threads, int min_part) {
 
 // A starfield particle whose re-placement its part put off, with its new
 // coordinates drawn: from its record as before the step, the rest of the law
-// (psys_stf_drive), then ageing, the motion step and its buffer index, as the
-// literal step does. Fixed particles are not aged or moved. One whose life
-// ran out now is left alone: its respawn has overwritten every field. The law
-// changes only the particle itself, so no other particle's step read what the
-// sweep left here.
-void place_back(const step_params &sp, const canvas &cv, const deferred &d) {
+// (psys_stf_drive), then ageing and the motion step as the literal step does,
+// and painted into `into` (when the step paints). Fixed particles are not
+// aged or moved. One whose life runs out now is left to its respawn, which
+// overwrites every field and paints it. The law changes only the particle
+// itself, so no other particle's step read what the sweep left here.
+void place_back(const step_params &sp, const canvas &cv, const deferred &d, unsigned char *into) {
     if (d.record.life == 0) return;
     particle *p = &sp.particles[d.index];
     *p = d.record;
@@ -750,7 +784,7 @@ void place_back(const step_params &sp, const canvas &cv, const deferred &d) {
         p->life = p->life - 1;
         psys_move_particle(sp.system, sp.scale, p);
     }
-    if (cv.buffer != nullptr) cv.cells[d.index] = psys_paint_cell(p->x, p->y, cv.wspan, cv.hspan, cv.width);
+    if (into != nullptr) paint_cell(into, psys_paint_cell(p->x, p->y, cv.wspan, cv.hspan, cv.width), cv.raised);
 }
 
 // buffer[c] = min(255, buffer[c] + from[c]) for c in [lo, hi), from[c] then
@@ -774,71 +808,137 @@ void add_saturated(unsigned char *buffer, unsigned char *from, size_t lo, size_t
     memset(from + lo, 0, hi - lo);
 }
 
-// After the draws, on the pool: each part's re-placed particles and its
-// painting, then the private buffers added in by bands.
-void finish_threaded(const step_params &sp, const canvas &cv, threaded_state &st, workers &pool, int parts) {
-    const size_t size = static_cast<size_t>(cv.size);
-    if (cv.buffer != nullptr) {
-        if (st.canvases.size() < static_cast<size_t>(parts - 1)) st.canvases.resize(static_cast<size_t>(parts - 1));
-        for (int t = 0; t < parts - 1; ++t)
-            if (st.canvases[t].size() < size) st.canvases[t].resize(size);  // zeros, as the merge leaves them
+// The work of one frame's sweep job, which the threads share out among
+// themselves: sweeping and painting parts, drawing for the re-placements put
+// off (the owning thread only, in order) and finishing them.
+struct sweep_job {
+    const step_params &sp;
+    const canvas &cv;
+    threaded_state &st;
+    sweep_fn sweep;
+    int parts;
+    std::atomic<int> next_sweep;     // the next part to sweep
+    std::atomic<int> drawn{1};       // parts 1 .. drawn - 1 have their coordinates drawn
+    std::atomic<int> next_place{1};  // the next part whose re-placements to finish
+    int to_draw = 1;                 // the owning thread's copy of `drawn`
+
+    sweep_job(const step_params &sp_, const canvas &cv_, threaded_state &st_, sweep_fn sweep_, int parts_,
+              int threads, bool replaces)
+        : sp(sp_), cv(cv_), st(st_), sweep(sweep_), parts(parts_), next_sweep(threads) {
+        if (!replaces) drawn = next_place = to_draw = parts;
     }
-    pool.run(parts, [&](int t, int) {
-        const std::vector<deferred> &list = st.replaced[t];
+
+    void sweep_part(int p) {
+        sweep(sp, cv, st.parts[p]);
+#if defined(__x86_64__)
+        _mm_sfence();  // the streamed indices are seen by the other threads
+#endif
+        st.swept[p].store(true, std::memory_order_release);
+    }
+
+    // The owning thread: the coordinates for the parts swept so far, in order.
+    void draw_swept() {
+        while (to_draw < parts && st.swept[to_draw].load(std::memory_order_acquire)) {
+            for (deferred &d : st.replaced[to_draw]) {
+                d.x = star_spawn_coord(random());
+                d.y = star_spawn_coord(random());
+            }
+            drawn.store(++to_draw, std::memory_order_release);
+        }
+    }
+
+    // Finishes the re-placements of one part whose coordinates are drawn;
+    // false when there is none to take now.
+    bool place_drawn(unsigned char *into) {
+        int p = next_place.load(std::memory_order_relaxed);
+        if (p >= drawn.load(std::memory_order_acquire)) return false;
+        if (!next_place.compare_exchange_strong(p, p + 1, std::memory_order_relaxed)) return true;
+        const std::vector<deferred> &list = st.replaced[p];
         for (size_t i = 0; i < list.size(); ++i) {
             // Scattered over the part: fetch the records some particles ahead.
             if (i + 8 < list.size()) __builtin_prefetch(&sp.particles[list[i + 8].index], 1);
-            place_back(sp, cv, list[i]);
+            place_back(sp, cv, list[i], into);
         }
-        if (cv.buffer == nullptr) return;
-        unsigned char *into = t == 0 ? cv.buffer : st.canvases[t - 1].data();
-        paint_cells(into, cv.cells, st.parts[t].lo, st.parts[t].hi, cv.brightness);
-    });
-    if (cv.buffer == nullptr) return;
-    pool.run(parts, [&](int t, int) {
-        const size_t lo = size * t / parts, hi = size * (t + 1) / parts;
-        unsigned char *const buffer = cv.buffer;
-        for (int k = 0; k < parts - 1; ++k) add_saturated(buffer, st.canvases[k].data(), lo, hi);
-    });
-}
+        return true;
+    }
 
-void step_threaded(const step_params &sp, const canvas &cv, sweep_fn sweep, workers &pool, int parts) {
+    // Thread t's share: part t first (the owning thread's is the top part),
+    // then whatever is ready, until every part is swept and placed back.
+    void run(int t, unsigned char *into) {
+        sweep_part(t);
+        for (;;) {
+            if (t == 0) draw_swept();
+            if (place_drawn(into)) continue;
+            const int p = next_sweep.fetch_add(1, std::memory_order_relaxed);
+            if (p < parts) {
+                sweep_part(p);
+                continue;
+            }
+            // Nothing to sweep: wait for the last parts to be swept and drawn,
+            // giving the processor up now and then in case the thread that
+            // sweeps them needs it.
+            for (unsigned polls = 1; next_place.load(std::memory_order_relaxed) < parts; ++polls) {
+                if (t == 0) draw_swept();
+                if (place_drawn(into)) continue;
+                workers_relax();
+                if (polls % 64 == 0) std::this_thread::yield();
+            }
+            return;
+        }
+    }
+};
+
+void step_threaded(const step_params &sp, const canvas &cv, sweep_fn sweep, workers &pool, int threads) {
     threaded_state &st = kept_state();
     particle *const ps = sp.particles;
     const int n = sp.count;
+    const int blocks = (n + BLOCK - 1) / BLOCK;
+    const int parts = std::min(blocks, threads * PARTS_PER_THREAD);
     if (st.parts.size() < static_cast<size_t>(parts)) st.parts.resize(static_cast<size_t>(parts));
     if (st.replaced.size() < static_cast<size_t>(parts)) st.replaced.resize(static_cast<size_t>(parts));
+    if (st.room < parts) {
+        st.swept = std::make_unique<std::atomic<bool>[]>(static_cast<size_t>(parts));
+        st.room = parts;
+    }
+    const size_t size = static_cast<size_t>(cv.size);
+    if (cv.buffer != nullptr) {
+        if (st.canvases.size() < static_cast<size_t>(threads - 1)) st.canvases.resize(static_cast<size_t>(threads - 1));
+        for (int t = 0; t < threads - 1; ++t)
+            if (st.canvases[t].size() < size) st.canvases[t].resize(size);  // zeros, as the merge leaves them
+    }
 
-    // Part t (t = 0 at the top) starts blocks_above(t) blocks below the top.
-    const int blocks = (n + BLOCK - 1) / BLOCK;
-    auto blocks_above = [&](int t) { return static_cast<int>(static_cast<long long>(t) * blocks / parts); };
-    for (int t = 0; t < parts; ++t) {
-        part &pt = st.parts[t];
-        pt.hi = n - blocks_above(t) * BLOCK;
-        pt.lo = t == parts - 1 ? 0 : n - blocks_above(t + 1) * BLOCK;
+    // Part p (p = 0 at the top) starts blocks_above(p) blocks below the top.
+    auto blocks_above = [&](int p) { return static_cast<int>(static_cast<long long>(p) * blocks / parts); };
+    for (int p = 0; p < parts; ++p) {
+        part &pt = st.parts[p];
+        pt.hi = n - blocks_above(p) * BLOCK;
+        pt.lo = p == parts - 1 ? 0 : n - blocks_above(p + 1) * BLOCK;
         pt.above_x = pt.hi < n ? ps[pt.hi].x : 0;
         pt.above_y = pt.hi < n ? ps[pt.hi].y : 0;
         pt.below = pt.lo > 0 ? ps[pt.lo - 1] : particle{};
         pt.pending_count = 0;
         pt.pending_lost = false;
-        st.replaced[t].clear();
-        pt.replaced = t == 0 ? nullptr : &st.replaced[t];
+        st.replaced[p].clear();
+        pt.replaced = p == 0 ? nullptr : &st.replaced[p];
+        st.swept[p].store(false, std::memory_order_relaxed);
     }
 
-    pool.run(parts, [&](int t, int) {
-        sweep(sp, cv, st.parts[t]);
-#if defined(__x86_64__)
-        _mm_sfence();  // the streamed indices are seen by the other threads
-#endif
+    sweep_job job(sp, cv, st, sweep, parts, threads, sp.system->force == psys_frc_stf);
+    pool.run(threads, [&](int t, int) {
+        job.run(t, cv.buffer == nullptr ? nullptr : t == 0 ? cv.buffer : st.canvases[t - 1].data());
     });
+    for (int p = 0; p < parts; ++p) respawn_part(sp, cv, st.parts[p]);
 
-    for (int t = 1; t < parts; ++t)
-        for (deferred &d : st.replaced[t]) {
-            d.x = star_spawn_coord(random());
-            d.y = star_spawn_coord(random());
-        }
-    for (int t = 0; t < parts; ++t) respawn_part(sp, cv, st.parts[t]);
-    finish_threaded(sp, cv, st, pool, parts);
+    if (cv.buffer == nullptr) return;
+    pool.run(threads, [&](int t, int) {
+        const int lo = static_cast<int>(static_cast<long long>(n) * t / threads);
+        const int hi = static_cast<int>(static_cast<long long>(n) * (t + 1) / threads);
+        paint_cells(t == 0 ? cv.buffer : st.canvases[t - 1].data(), cv.cells, lo, hi, cv.raised);
+    });
+    pool.run(threads, [&](int t, int) {
+        const size_t lo = size * t / threads, hi = size * (t + 1) / threads;
+        for (int k = 0; k < threads - 1; ++k) add_saturated(cv.buffer, st.canvases[k].data(), lo, hi);
+    });
 }
 
 // The step for the installed law, or null for a law (or a control set) the
@@ -891,17 +991,18 @@ int psys_automovep_simd(psys *ps, unsigned char *buffer, int width, int height, 
     sp.pull_y = ps->pull_y;
     sp.gravity_x = ps->gravity_x;
     sp.gravity_y = ps->gravity_y;
-    const canvas cv{buffer,
-                    width,
-                    static_cast<double>(width - 3),
-                    static_cast<double>(height - 3),
-                    brightness,
-                    buffer != nullptr && sp.count > 0 ? frame_cells(sp.count) : nullptr,
-                    width * height};
+    canvas cv{buffer,
+              width,
+              static_cast<double>(width - 3),
+              static_cast<double>(height - 3),
+              buffer != nullptr && sp.count > 0 ? frame_cells(sp.count) : nullptr,
+              width * height,
+              {}};
+    for (unsigned v = 0; v < 256; ++v) cv.raised[v] = static_cast<unsigned char>(std::min(255u, v + brightness));
     if (sp.count <= 0) return 1;
-    const int parts = pool != nullptr ? part_count(sp.count, pool->count(), min_part) : 1;
-    if (parts > 1)
-        step_threaded(sp, cv, sweep, *pool, parts);
+    const int threads = pool != nullptr ? thread_count(sp.count, pool->count(), min_part) : 1;
+    if (threads > 1)
+        step_threaded(sp, cv, sweep, *pool, threads);
     else
         step_alone(sp, cv, sweep);
     return 1;

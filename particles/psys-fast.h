@@ -5,9 +5,10 @@
 
 struct workers;
 
-// The fewest particles a part of a threaded step gets: with fewer, handing
-// the parts to the threads costs more than it saves (on two cores, two parts
-// of 100,000 take as long as one thread; two of 150,000 save a third).
+// The fewest particles per thread of a threaded step: with fewer, handing the
+// work to the threads costs more than it saves (on two cores, two threads
+// with 100,000 each take as long as one thread; with 150,000 each they save
+// a third).
 constexpr int PSYS_MIN_PART = 125000;
 
 // The literal per-frame step: the force law through the pointer on every
@@ -44,7 +45,7 @@ psys_simd psys_simd_best();
 
 // The fast step with a chosen instruction set (capped at psys_simd_best()),
 // painting when buffer is not null, on the pool's threads when there is a
-// pool of more than one and at least two parts of min_part particles. The
-// other two call it with the widest.
+// pool of more than one and at least min_part particles for each of two
+// threads. The other two call it with the widest.
 int psys_automovep_simd(psys *ps, unsigned char *buffer, int width, int height, unsigned char brightness,
                         psys_simd isa, workers *pool = nullptr, int min_part = PSYS_MIN_PART);

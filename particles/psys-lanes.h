@@ -24,6 +24,11 @@
 // functions are then inlined into the flattened sweeps.
 namespace {
 
+// The buffer index the sweep gives a particle it does not paint in its pass:
+// one whose step is finished later (a respawn, a re-placement put off), which
+// is painted then.
+constexpr int NO_CELL = -1;
+
 // W doubles per register. Arithmetic is written with the
 // compiler's vector extensions; everything else goes through the small
 // functions below, one set per instruction set, because the compiler builds
@@ -100,9 +105,11 @@ AVX2 inline void pick(d4 &r, const d4 &k, const d4 &x, const d4 &y) {
 AVX2 inline unsigned bits(const d4 &k) { return _mm256_movemask_pd((__m256d)k); }
 // Buffer index row * width + column of each lane's particle, from its column
 // and row as doubles; with the callers' arithmetic it restates psys_paint_cell.
-AVX2 inline void cells(const d4 &column, const d4 &row, int width, int *out) {
+// Lanes set in `skip` get NO_CELL instead.
+AVX2 inline void cells(const d4 &column, const d4 &row, int width, unsigned skip, int *out) {
     const __m128i c = _mm256_cvttpd_epi32((__m256d)column), r = _mm256_cvttpd_epi32((__m256d)row);
     _mm_storeu_si128((__m128i *)out, _mm_add_epi32(_mm_mullo_epi32(r, _mm_set1_epi32(width)), c));
+    for (; skip != 0; skip &= skip - 1) out[__builtin_ctz(skip)] = NO_CELL;
 }
 // One bit per lane whose (x, y) lies outside the starfield's inner box
 // (STAR_RIM_LO, STAR_RIM_HI) in either coordinate, bounds excluded; restates
@@ -172,10 +179,11 @@ AVX512 inline void pick(d8 &r, __mmask8 k, const d8 &x, const d8 &y) {
     r = (d8)_mm512_mask_blend_pd(k, (__m512d)y, (__m512d)x);
 }
 AVX512 inline unsigned bits(__mmask8 k) { return k; }
-AVX512 inline void cells(const d8 &column, const d8 &row, int width, int *out) {
+AVX512 inline void cells(const d8 &column, const d8 &row, int width, unsigned skip, int *out) {
     typedef int i8 __attribute__((vector_size(32)));
     const i8 cell = __builtin_convertvector(row, i8) * width + __builtin_convertvector(column, i8);
-    _mm256_stream_si256((__m256i *)out, (__m256i)cell);
+    const __m256i kept = _mm256_mask_mov_epi32((__m256i)cell, static_cast<__mmask8>(skip), _mm256_set1_epi32(NO_CELL));
+    _mm256_stream_si256((__m256i *)out, kept);
 }
 AVX512 inline unsigned outside_box(const d8 &x, const d8 &y) {
     const d8 lo = d8{} + STAR_RIM_LO, hi = d8{} + STAR_RIM_HI;
@@ -258,8 +266,9 @@ inline unsigned bits(const d2 &k) {
     return static_cast<unsigned>(lane[0] & 1) | static_cast<unsigned>(lane[1] & 2);
 }
 #endif
-inline void cells(const d2 &column, const d2 &row, int width, int *out) {
-    for (int l = 0; l < 2; ++l) out[l] = static_cast<int>(row[l]) * width + static_cast<int>(column[l]);
+inline void cells(const d2 &column, const d2 &row, int width, unsigned skip, int *out) {
+    for (int l = 0; l < 2; ++l)
+        out[l] = skip >> l & 1 ? NO_CELL : static_cast<int>(row[l]) * width + static_cast<int>(column[l]);
 }
 inline unsigned outside_box(const d2 &x, const d2 &y) {
     const d2 lo = d2{} + STAR_RIM_LO, hi = d2{} + STAR_RIM_HI;

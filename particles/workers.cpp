@@ -36,19 +36,6 @@ workers::workers(int threads) {
     pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
-namespace {
-
-// One poll of a spinning wait: tells the processor that this is a spin loop.
-inline void relax() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#elif defined(__aarch64__)
-    asm volatile("yield");
-#endif
-}
-
-}  // namespace
-
 workers::~workers() {
     {
         std::lock_guard<std::mutex> hold(lock_);
@@ -74,7 +61,7 @@ void workers::run(int parts, void (*job)(void *, int, int), void *ctx) {
     }
     start_.notify_all();
     job(ctx, 0, parts);
-    for (int i = 0; i < SPIN_POLLS && unanswered_.load(std::memory_order_acquire) != 0; ++i) relax();
+    for (int i = 0; i < SPIN_POLLS && unanswered_.load(std::memory_order_acquire) != 0; ++i) workers_relax();
     if (unanswered_.load(std::memory_order_acquire) != 0) {
         std::unique_lock<std::mutex> hold(lock_);
         done_.wait(hold, [this] { return unanswered_.load(std::memory_order_acquire) == 0; });
@@ -85,7 +72,7 @@ void workers::serve(int index) {
     unsigned long seen = 0;
     for (;;) {
         auto ready = [&] { return stopping_.load() || generation_.load(std::memory_order_acquire) != seen; };
-        for (int i = 0; i < SPIN_POLLS && !ready(); ++i) relax();
+        for (int i = 0; i < SPIN_POLLS && !ready(); ++i) workers_relax();
         if (!ready()) {
             std::unique_lock<std::mutex> hold(lock_);
             start_.wait(hold, ready);

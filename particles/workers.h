@@ -18,6 +18,15 @@ constexpr int WORKERS_MAX = 64;
 // cannot be counted, WORKERS_MAX at most).
 int workers_wanted();
 
+// One poll of a spinning wait: tells the processor that this is a spin loop.
+inline void workers_relax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+
 // The number in a VORBLES_THREADS value, or 0 when it is not a whole number
 // from 1 to WORKERS_MAX (null, empty, signs, spaces or other characters).
 int workers_parse(const char *text);

@@ -35,7 +35,7 @@ struct world {
 };
 
 // One started system, copied: `plain` takes the literal step, `fast` the fused
-// one, on `pool` in parts of at least `min_part` particles when there is a pool.
+// one, on `pool` with at least `min_part` particles per thread when there is a pool.
 struct twins {
     world plain, fast;
     psys_simd isa;
