@@ -809,26 +809,55 @@ void add_saturated(unsigned char *buffer, unsigned char *from, size_t lo, size_t
 }
 
 // The work of one frame's sweep job, which the threads share out among
-// themselves: sweeping and painting parts, drawing for the re-placements put
-// off (the owning thread only, in order) and finishing them.
+// themselves: sweeping parts, drawing for the re-placements put off (the
+// owning thread only, in order), finishing them, and painting.
 struct sweep_job {
     const step_params &sp;
     const canvas &cv;
     threaded_state &st;
     sweep_fn sweep;
     int parts;
-    std::atomic<int> next_sweep;     // the next part to sweep
-    std::atomic<int> drawn{1};       // parts 1 .. drawn - 1 have their coordinates drawn
-    std::atomic<int> next_place{1};  // the next part whose re-placements to finish
-    int to_draw = 1;                 // the owning thread's copy of `drawn`
+    bool replaces;  // the law re-places particles (starfield)
+    // The parts not yet taken, packed as top << 32 | bottom: the owning
+    // thread takes them from the top (part `top`), the others from the
+    // bottom (part `bottom - 1`), until the two meet.
+    std::atomic<unsigned long long> untaken;
+    std::atomic<int> drawn{0};       // parts 0 .. drawn - 1 have their coordinates drawn
+    std::atomic<int> next_place{0};  // the next part whose re-placements to finish
+    std::atomic<int> next_paint{0};  // the next part to paint
+    int to_draw = -1;                // the owning thread's copy of `drawn`; -1 while it sweeps
 
-    sweep_job(const step_params &sp_, const canvas &cv_, threaded_state &st_, sweep_fn sweep_, int parts_,
-              int threads, bool replaces)
-        : sp(sp_), cv(cv_), st(st_), sweep(sweep_), parts(parts_), next_sweep(threads) {
-        if (!replaces) drawn = next_place = to_draw = parts;
+    sweep_job(const step_params &sp_, const canvas &cv_, threaded_state &st_, sweep_fn sweep_, int parts_)
+        : sp(sp_),
+          cv(cv_),
+          st(st_),
+          sweep(sweep_),
+          parts(parts_),
+          replaces(sp_.system->force == psys_frc_stf),
+          untaken(static_cast<unsigned long long>(parts_)) {
+        if (!replaces) drawn = next_place = parts;
     }
 
-    void sweep_part(int p) {
+    // The next part for the owning thread (from the top) or another (from the
+    // bottom); -1 when none is left, with `meet` set to where the two met.
+    int take(bool from_top, int &meet) {
+        unsigned long long ends = untaken.load(std::memory_order_relaxed);
+        for (;;) {
+            const int top = static_cast<int>(ends >> 32), bottom = static_cast<int>(ends & 0xffffffffu);
+            if (top >= bottom) {
+                meet = top;
+                return -1;
+            }
+            const unsigned long long next = from_top ? ends + (1ull << 32) : ends - 1;
+            if (untaken.compare_exchange_weak(ends, next, std::memory_order_relaxed)) return from_top ? top : bottom - 1;
+        }
+    }
+
+    // The owning thread's parts are swept one after the other from the top,
+    // so its re-placements can be drawn as it goes, in the literal order; the
+    // others put theirs off.
+    void sweep_part(int p, bool owner) {
+        st.parts[p].replaced = owner ? nullptr : &st.replaced[p];
         sweep(sp, cv, st.parts[p]);
 #if defined(__x86_64__)
         _mm_sfence();  // the streamed indices are seen by the other threads
@@ -836,7 +865,8 @@ struct sweep_job {
         st.swept[p].store(true, std::memory_order_release);
     }
 
-    // The owning thread: the coordinates for the parts swept so far, in order.
+    // The owning thread, once done sweeping: the coordinates for the parts
+    // put off and swept so far, in order.
     void draw_swept() {
         while (to_draw < parts && st.swept[to_draw].load(std::memory_order_acquire)) {
             for (deferred &d : st.replaced[to_draw]) {
@@ -862,29 +892,45 @@ struct sweep_job {
         return true;
     }
 
-    // Thread t's share: part t first (the owning thread's is the top part),
-    // then whatever is ready, until every part is swept and placed back.
-    void run(int t, unsigned char *into) {
-        sweep_part(t);
-        for (;;) {
-            if (t == 0) draw_swept();
-            if (place_drawn(into)) continue;
-            const int p = next_sweep.fetch_add(1, std::memory_order_relaxed);
-            if (p < parts) {
-                sweep_part(p);
-                continue;
-            }
-            // Nothing to sweep: wait for the last parts to be swept and drawn,
-            // giving the processor up now and then in case the thread that
-            // sweeps them needs it.
-            for (unsigned polls = 1; next_place.load(std::memory_order_relaxed) < parts; ++polls) {
-                if (t == 0) draw_swept();
-                if (place_drawn(into)) continue;
-                workers_relax();
-                if (polls % 64 == 0) std::this_thread::yield();
-            }
-            return;
+    // Does some work that is ready for thread t: the owning thread's draws,
+    // then a part's re-placements to finish. False when there was none.
+    bool help(int t, unsigned char *into) {
+        if (t == 0 && to_draw >= 0) draw_swept();
+        return place_drawn(into);
+    }
+
+    // Helps until done() holds, giving the processor up now and then in case
+    // a thread it waits for needs it.
+    template <class F>
+    void help_until(int t, unsigned char *into, F done) {
+        for (unsigned polls = 1; !done(); ++polls) {
+            if (help(t, into)) continue;
+            workers_relax();
+            if (polls % 64 == 0) std::this_thread::yield();
         }
+    }
+
+    // Thread t's share: parts to sweep while there are any; then the
+    // painting, part by part as they are swept, so that a thread done with
+    // the sweep paints while the others finish theirs, and the scattered
+    // updates find its buffer in its own caches, not pushed out by the
+    // records; last, what is left of the re-placements. The owning thread
+    // draws for the parts put off once it is done sweeping.
+    void run(int t, unsigned char *into) {
+        int meet = 0;
+        for (int p; (p = take(t == 0, meet)) >= 0;) sweep_part(p, t == 0);
+        if (t == 0 && replaces) {
+            to_draw = meet;  // parts above have drawn as they went
+            drawn.store(meet, std::memory_order_release);
+        }
+        if (into != nullptr)
+            for (int p; (p = next_paint.fetch_add(1, std::memory_order_relaxed)) < parts;) {
+                while (help(t, into)) {
+                }
+                help_until(t, into, [&] { return st.swept[p].load(std::memory_order_acquire); });
+                paint_cells(into, cv.cells, st.parts[p].lo, st.parts[p].hi, cv.raised);
+            }
+        help_until(t, into, [&] { return next_place.load(std::memory_order_relaxed) >= parts; });
     }
 };
 
@@ -919,22 +965,16 @@ void step_threaded(const step_params &sp, const canvas &cv, sweep_fn sweep, work
         pt.pending_count = 0;
         pt.pending_lost = false;
         st.replaced[p].clear();
-        pt.replaced = p == 0 ? nullptr : &st.replaced[p];
         st.swept[p].store(false, std::memory_order_relaxed);
     }
 
-    sweep_job job(sp, cv, st, sweep, parts, threads, sp.system->force == psys_frc_stf);
+    sweep_job job(sp, cv, st, sweep, parts);
     pool.run(threads, [&](int t, int) {
         job.run(t, cv.buffer == nullptr ? nullptr : t == 0 ? cv.buffer : st.canvases[t - 1].data());
     });
     for (int p = 0; p < parts; ++p) respawn_part(sp, cv, st.parts[p]);
 
     if (cv.buffer == nullptr) return;
-    pool.run(threads, [&](int t, int) {
-        const int lo = static_cast<int>(static_cast<long long>(n) * t / threads);
-        const int hi = static_cast<int>(static_cast<long long>(n) * (t + 1) / threads);
-        paint_cells(t == 0 ? cv.buffer : st.canvases[t - 1].data(), cv.cells, lo, hi, cv.raised);
-    });
     pool.run(threads, [&](int t, int) {
         const size_t lo = size * t / threads, hi = size * (t + 1) / threads;
         for (int k = 0; k < threads - 1; ++k) add_saturated(cv.buffer, st.canvases[k].data(), lo, hi);
