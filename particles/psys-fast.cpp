@@ -73,6 +73,11 @@ struct canvas {
     unsigned char raised[256];  // byte v with a particle painted on it (see paint_cell)
 };
 
+// One particle painted at buffer index `cell` of `into`: raised[v] is byte v
+// with a particle painted on it, min(255, v + brightness). A look-up is
+// quicker than forming the saturated sum.
+inline void paint_cell(unsigned char *into, int cell, const unsigned char *raised) { into[cell] = raised[into[cell]]; }
+
 // The buffer index of every particle in one frame, kept from frame to frame
 // so that the step allocates only when the count grows. Element `count` lies
 // on a 32-byte boundary, and so does every element a whole chunk of eight
@@ -592,6 +597,48 @@ struct kernel {
         pt.pending_lost = pending_lost;
     }
 
+    // Starfield re-placements put off by a part of a threaded step, with
+    // their coordinates drawn, W at a time: each particle from its record as
+    // before the step at the coordinates drawn for it, then the rest of the
+    // law (restating psys_stf_drive), ageing and the motion step as the sweep
+    // does them; stored, and painted into `into` (when the step paints). One
+    // whose life runs out now is left to its respawn, which overwrites every
+    // field and paints it. The law changes only the particle itself, so no
+    // other particle's step read what the sweep left here.
+    static void place_back(const step_params &sp, const canvas &cv, const deferred *list, size_t count,
+                           unsigned char *into) {
+        const constants k(sp, cv);
+        for (size_t i = 0; i < count; i += W) {
+            const int m = count - i < W ? static_cast<int>(count - i) : W;
+            lanes_t c{};
+            for (int l = 0; l < m; ++l) {
+                const deferred &d = list[i + l];
+                // Scattered over the part: fetch the records some chunks ahead.
+                if (i + l + 2 * W < count) __builtin_prefetch(&sp.particles[list[i + l + 2 * W].index], 1);
+                c.x[l] = d.x;
+                c.y[l] = d.y;
+                c.vx[l] = d.record.vx;
+                c.vy[l] = d.record.vy;
+                memcpy(reinterpret_cast<char *>(&c.life) + 8 * l, &d.record.life, 8);
+            }
+            apply_law(c, terms_t{}, terms_t{}, k.zero, k);  // every one is the a of a pair
+            move(c, sp, k);
+            for (int l = 0; l < m; ++l) {
+                const deferred &d = list[i + l];
+                if (d.record.life == 0) continue;
+                particle &p = sp.particles[d.index];
+                p = d.record;
+                p.x = c.x[l];
+                p.y = c.y[l];
+                p.vx = c.vx[l];
+                p.vy = c.vy[l];
+                memcpy(&p.life, reinterpret_cast<const char *>(&c.life) + 8 * l, sizeof p.life);
+                if (into != nullptr)
+                    paint_cell(into, psys_paint_cell(p.x, p.y, cv.wspan, cv.hspan, cv.width), cv.raised);
+            }
+        }
+    }
+
     // The sweep over one part, block by block from its top down.
     static void sweep(const step_params &sp, const canvas &cv, part &pt) {
         particle *const ps = sp.particles;
@@ -611,11 +658,6 @@ struct kernel {
         }
     }
 };
-
-// One particle painted at buffer index `cell` of `into`: raised[v] is byte v
-// with a particle painted on it, min(255, v + brightness). A look-up is
-// quicker than forming the saturated sum.
-inline void paint_cell(unsigned char *into, int cell, const unsigned char *raised) { into[cell] = raised[into[cell]]; }
 
 // Phase 6: the part's respawns, highest index first, each followed by the
 // motion step from damping on and painted into the buffer (when the step
@@ -652,9 +694,14 @@ void paint_cells(unsigned char *buffer, const int *cell_of, int lo, int hi, cons
 // ---------------------------------------------------------------------------
 // One build of the sweep per instruction set, chosen when the step runs. The
 // step on one thread sweeps the array as one part; the step on a pool sweeps
-// one part per thread.
+// many parts, and finishes the starfield re-placements they put off.
 
 using sweep_fn = void (*)(const step_params &, const canvas &, part &);
+using place_fn = void (*)(const step_params &, const canvas &, const deferred *, size_t, unsigned char *);
+struct step_fns {
+    sweep_fn sweep;
+    place_fn place;  // kernel::place_back, for the starfield only
+};
 
 // The whole step on one thread: one part, the painting, the respawns.
 void step_alone(const step_params &sp, const canvas &cv, sweep_fn sweep) {
@@ -678,21 +725,32 @@ template <law L>
 AVX512_BUILD void sweep_avx512(const step_params &sp, const canvas &cv, part &pt) {
     kernel<8, L>::sweep(sp, cv, pt);
 }
+AVX512_BUILD void place_avx512(const step_params &sp, const canvas &cv, const deferred *d, size_t n, unsigned char *into) {
+    kernel<8, law::stf>::place_back(sp, cv, d, n, into);
+}
 template <law L>
 AVX2_BUILD void sweep_avx2(const step_params &sp, const canvas &cv, part &pt) {
     kernel<4, L>::sweep(sp, cv, pt);
+}
+AVX2_BUILD void place_avx2(const step_params &sp, const canvas &cv, const deferred *d, size_t n, unsigned char *into) {
+    kernel<4, law::stf>::place_back(sp, cv, d, n, into);
 }
 template <law L>
 __attribute__((flatten)) void sweep_sse2(const step_params &sp, const canvas &cv, part &pt) {
     kernel<2, L>::sweep(sp, cv, pt);
 }
+__attribute__((flatten)) void place_sse2(const step_params &sp, const canvas &cv, const deferred *d, size_t n,
+                                         unsigned char *into) {
+    kernel<2, law::stf>::place_back(sp, cv, d, n, into);
+}
 
 template <law L>
-sweep_fn step_for_isa(psys_simd isa) {
+step_fns step_for_isa(psys_simd isa) {
+    const bool stf = L == law::stf;
     switch (isa) {
-    case psys_simd::avx512: return sweep_avx512<L>;
-    case psys_simd::avx2: return sweep_avx2<L>;
-    default: return sweep_sse2<L>;
+    case psys_simd::avx512: return {sweep_avx512<L>, stf ? place_avx512 : nullptr};
+    case psys_simd::avx2: return {sweep_avx2<L>, stf ? place_avx2 : nullptr};
+    default: return {sweep_sse2<L>, stf ? place_sse2 : nullptr};
     }
 }
 #elif PSYS_FAST_NEON
@@ -700,16 +758,20 @@ template <law L>
 __attribute__((flatten)) void sweep_neon(const step_params &sp, const canvas &cv, part &pt) {
     kernel<2, L>::sweep(sp, cv, pt);
 }
+__attribute__((flatten)) void place_neon(const step_params &sp, const canvas &cv, const deferred *d, size_t n,
+                                         unsigned char *into) {
+    kernel<2, law::stf>::place_back(sp, cv, d, n, into);
+}
 
 template <law L>
-sweep_fn step_for_isa(psys_simd) {
-    return sweep_neon<L>;
+step_fns step_for_isa(psys_simd) {
+    return {sweep_neon<L>, L == law::stf ? place_neon : nullptr};
 }
 #else
 // No fast step on this processor.
 template <law L>
-sweep_fn step_for_isa(psys_simd) {
-    return nullptr;
+step_fns step_for_isa(psys_simd) {
+    return {nullptr, nullptr};
 }
 #endif
 
@@ -766,27 +828,6 @@ int thread_count(int n, int threads, int min_part) {
     return std::max(1, std::min({threads, by_size, blocks}));
 }
 
-// A starfield particle whose re-placement its part put off, with its new
-// coordinates drawn: from its record as before the step, the rest of the law
-// (psys_stf_drive), then ageing and the motion step as the literal step does,
-// and painted into `into` (when the step paints). Fixed particles are not
-// aged or moved. One whose life runs out now is left to its respawn, which
-// overwrites every field and paints it. The law changes only the particle
-// itself, so no other particle's step read what the sweep left here.
-void place_back(const step_params &sp, const canvas &cv, const deferred &d, unsigned char *into) {
-    if (d.record.life == 0) return;
-    particle *p = &sp.particles[d.index];
-    *p = d.record;
-    p->x = d.x;
-    p->y = d.y;
-    psys_stf_drive(sp.system, p);
-    if (p->life != FIXED_LIFE) {
-        p->life = p->life - 1;
-        psys_move_particle(sp.system, sp.scale, p);
-    }
-    if (into != nullptr) paint_cell(into, psys_paint_cell(p->x, p->y, cv.wspan, cv.hspan, cv.width), cv.raised);
-}
-
 // buffer[c] = min(255, buffer[c] + from[c]) for c in [lo, hi), from[c] then
 // cleared for the next frame; sixteen bytes at a time, where a sum that
 // wrapped (came out below an addend) is made 255.
@@ -816,6 +857,7 @@ struct sweep_job {
     const canvas &cv;
     threaded_state &st;
     sweep_fn sweep;
+    place_fn place;
     int parts;
     bool replaces;  // the law re-places particles (starfield)
     // The parts not yet taken, packed as top << 32 | bottom: the owning
@@ -827,13 +869,14 @@ struct sweep_job {
     std::atomic<int> next_paint{0};  // the next part to paint
     int to_draw = -1;                // the owning thread's copy of `drawn`; -1 while it sweeps
 
-    sweep_job(const step_params &sp_, const canvas &cv_, threaded_state &st_, sweep_fn sweep_, int parts_)
+    sweep_job(const step_params &sp_, const canvas &cv_, threaded_state &st_, step_fns fns, int parts_)
         : sp(sp_),
           cv(cv_),
           st(st_),
-          sweep(sweep_),
+          sweep(fns.sweep),
+          place(fns.place),
           parts(parts_),
-          replaces(sp_.system->force == psys_frc_stf),
+          replaces(fns.place != nullptr),
           untaken(static_cast<unsigned long long>(parts_)) {
         if (!replaces) drawn = next_place = parts;
     }
@@ -884,11 +927,7 @@ struct sweep_job {
         if (p >= drawn.load(std::memory_order_acquire)) return false;
         if (!next_place.compare_exchange_strong(p, p + 1, std::memory_order_relaxed)) return true;
         const std::vector<deferred> &list = st.replaced[p];
-        for (size_t i = 0; i < list.size(); ++i) {
-            // Scattered over the part: fetch the records some particles ahead.
-            if (i + 8 < list.size()) __builtin_prefetch(&sp.particles[list[i + 8].index], 1);
-            place_back(sp, cv, list[i], into);
-        }
+        if (!list.empty()) place(sp, cv, list.data(), list.size(), into);
         return true;
     }
 
@@ -934,7 +973,7 @@ struct sweep_job {
     }
 };
 
-void step_threaded(const step_params &sp, const canvas &cv, sweep_fn sweep, workers &pool, int threads) {
+void step_threaded(const step_params &sp, const canvas &cv, step_fns fns, workers &pool, int threads) {
     threaded_state &st = kept_state();
     particle *const ps = sp.particles;
     const int n = sp.count;
@@ -968,7 +1007,7 @@ void step_threaded(const step_params &sp, const canvas &cv, sweep_fn sweep, work
         st.swept[p].store(false, std::memory_order_relaxed);
     }
 
-    sweep_job job(sp, cv, st, sweep, parts);
+    sweep_job job(sp, cv, st, fns, parts);
     pool.run(threads, [&](int t, int) {
         job.run(t, cv.buffer == nullptr ? nullptr : t == 0 ? cv.buffer : st.canvases[t - 1].data());
     });
@@ -981,18 +1020,19 @@ void step_threaded(const step_params &sp, const canvas &cv, sweep_fn sweep, work
     });
 }
 
-// The step for the installed law, or null for a law (or a control set) the
-// fast step does not know; then the literal step runs instead.
-sweep_fn step_for(const psys *ps, psys_simd isa) {
+// The step for the installed law, or none (a null sweep) for a law (or a
+// control set) the fast step does not know; then the literal step runs
+// instead.
+step_fns step_for(const psys *ps, psys_simd isa) {
     const psys_force_fn f = ps->force;
-    if (ps->cset[0] == nullptr) return nullptr;
+    if (ps->cset[0] == nullptr) return {};
     if (f == psys_frc_gra) return step_for_isa<law::gra>(isa);
     if (f == psys_frc_stf) return step_for_isa<law::stf>(isa);
-    if (ps->cset[1] == nullptr) return nullptr;
+    if (ps->cset[1] == nullptr) return {};
     if (f == psys_frc_ang) return step_for_isa<law::ang>(isa);
     if (f == psys_frc_oth) return step_for_isa<law::oth>(isa);
     if (f == psys_frc_spr && ps->cset[2] != nullptr) return step_for_isa<law::spr>(isa);
-    return nullptr;
+    return {};
 }
 
 }  // namespace
@@ -1014,8 +1054,8 @@ psys_simd psys_simd_best() {
 int psys_automovep_simd(psys *ps, unsigned char *buffer, int width, int height, unsigned char brightness,
                         psys_simd isa, workers *pool, int min_part) {
     if (isa > psys_simd_best()) isa = psys_simd_best();
-    const sweep_fn sweep = step_for(ps, isa);
-    if (sweep == nullptr) return 0;
+    const step_fns fns = step_for(ps, isa);
+    if (fns.sweep == nullptr) return 0;
     step_params sp;
     sp.system = ps;
     sp.particles = ps->particles;
@@ -1042,9 +1082,9 @@ int psys_automovep_simd(psys *ps, unsigned char *buffer, int width, int height, 
     if (sp.count <= 0) return 1;
     const int threads = pool != nullptr ? thread_count(sp.count, pool->count(), min_part) : 1;
     if (threads > 1)
-        step_threaded(sp, cv, sweep, *pool, threads);
+        step_threaded(sp, cv, fns, *pool, threads);
     else
-        step_alone(sp, cv, sweep);
+        step_alone(sp, cv, fns.sweep);
     return 1;
 }
 
