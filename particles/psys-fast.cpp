@@ -779,26 +779,30 @@ step_fns step_for_isa(psys_simd) {
 // The step on a pool of threads. The array is cut into parts of whole blocks
 // counted from the top, so each part's blocks and chunks are those of the
 // step on one thread, and only the lowest part has the part block at index 0.
-// There are many parts per thread, which the threads take in turn from the
-// top as they finish the last, so that a thread slowed down (by the law's
-// data or by the rest of the machine) does not hold the others up. The owning
-// thread notes, before the sweep, what each part needs of its neighbours
-// (their end particles as they were before the step), since the neighbours
-// change them at the same time. A thread paints each part it sweeps into the
-// buffer (the owning thread) or a private buffer of its own, skipping the
-// particles whose step is finished later.
+// There are many parts per thread, and each thread takes the next one when it
+// finishes the last: the owning thread from the top down, the others from the
+// bottom up, until they meet. So a thread slowed down (by the law's data or
+// by the rest of the machine) does not hold the others up. The owning thread
+// notes, before the sweep, what each part needs of its neighbours (their end
+// particles as they were before the step), since the neighbours change them
+// at the same time.
 //
 // Every call of random() and rand() stays on the owning thread and in the
-// literal step's order. The owning thread sweeps the top part first, whose
-// starfield re-placements come first and are drawn as it goes; the other
-// parts put theirs off. Between parts, the owning thread draws the
-// coordinates of the re-placements put off, part by part from the top as the
-// parts are swept, and any thread then finishes those particles and paints
-// them. After the sweep the owning thread does all respawns, each part's put
+// literal step's order. The owning thread sweeps its parts one after the
+// other from the top, so it draws their starfield re-placements as it goes;
+// the parts below the meeting point put theirs off. Once done sweeping, the
+// owning thread draws the coordinates of those, part by part from the top as
+// the parts are swept, and any thread then finishes the particles and paints
+// them. After the job the owning thread does all respawns, each part's put
 // off by its sweep, from the top part down and in descending order within a
-// part, and paints them. Last, the private buffers are added into the buffer
-// by bands. Saturating addition of amounts of zero or more gives the same
-// byte in any order, so the picture is the one painted by one thread.
+// part, and paints them.
+//
+// Each thread paints into the buffer (the owning thread) or a private buffer
+// of its own: once the parts are all taken, it paints whole parts as they are
+// swept, skipping the particles whose step finishes later (see NO_CELL). Last,
+// the private buffers are added into the buffer by bands. Saturating addition
+// of amounts of zero or more gives the same byte in any order, so the picture
+// is the one painted by one thread.
 
 // Parts per thread: enough that the threads finish close together, few
 // enough that each part is long (at 2,000,000 particles on two threads,
@@ -811,7 +815,7 @@ struct threaded_state {
     std::vector<part> parts;                           // from the top
     std::vector<std::vector<deferred>> replaced;       // per part
     std::vector<std::vector<unsigned char>> canvases;  // thread t > 0 paints into canvases[t - 1]
-    std::unique_ptr<std::atomic<bool>[]> swept;        // per part: its sweep and painting are done
+    std::unique_ptr<std::atomic<bool>[]> swept;        // per part: its sweep is done
     int room = 0;                                      // the parts `swept` has room for
 };
 
@@ -882,7 +886,8 @@ struct sweep_job {
     }
 
     // The next part for the owning thread (from the top) or another (from the
-    // bottom); -1 when none is left, with `meet` set to where the two met.
+    // bottom); -1 when none is left, with `meet` set to where the two met:
+    // the owning thread has swept the parts above it.
     int take(bool from_top, int &meet) {
         unsigned long long ends = untaken.load(std::memory_order_relaxed);
         for (;;) {
