@@ -31,16 +31,6 @@ constexpr int WIDTH = 800, HEIGHT = 600;
 constexpr int SUMMARY_COUNT = 2000000;
 constexpr int SUMMARY_RUNS = 3;
 
-struct mode {
-    const char *name;
-    void (*set)(psys *);
-};
-const mode MODES[] = {{"gravitational", psys_set_gra},
-                      {"angular", psys_set_ang},
-                      {"other", psys_set_oth},
-                      {"spring", psys_set_spr},
-                      {"starfield", psys_set_stf}};
-
 // Creating 2,000,000 particles takes most of a second, so every scene of a count
 // starts from a copy of the one set made for it.
 const std::vector<particle> &created(int count) {
@@ -67,7 +57,7 @@ struct scene {
     std::vector<unsigned char> cells = std::vector<unsigned char>(WIDTH * HEIGHT);
     std::vector<uint32_t> pixels = std::vector<uint32_t>(WIDTH * HEIGHT);
 
-    scene(const mode &m, int count, int threads) : pool(threads) {
+    scene(const psys_mode &m, int count, int threads) : pool(threads) {
         if (threads > 1) g.pool = &pool;
         psys_set_defaults(&ps);
         ps.count = count;
@@ -117,7 +107,7 @@ struct scene {
 
 using work_fn = void (*)(scene &);
 
-void measure(benchmark::State &state, const mode *m, int count, int threads, work_fn work) {
+void measure(benchmark::State &state, const psys_mode *m, int count, int threads, work_fn work) {
     scene s(*m, count, threads);
     for (auto _ : state) {
         work(s);
@@ -126,11 +116,11 @@ void measure(benchmark::State &state, const mode *m, int count, int threads, wor
     state.SetItemsProcessed(state.iterations() * count);
 }
 
-std::string name_of(const std::string &kind, const mode &m, int count) {
+std::string name_of(const std::string &kind, const psys_mode &m, int count) {
     return kind + "/" + m.name + "/" + std::to_string(count);
 }
 
-void add(const std::string &kind, const mode *m, int count, work_fn work, int runs = 1, int threads = 1) {
+void add(const std::string &kind, const psys_mode *m, int count, work_fn work, int runs = 1, int threads = 1) {
     auto *b = benchmark::RegisterBenchmark(name_of(kind, *m, count).c_str(), measure, m, count, threads, work)
                   ->Unit(benchmark::kMillisecond)
                   ->UseRealTime();
@@ -178,7 +168,7 @@ class summary_reporter : public benchmark::BenchmarkReporter {
             if (t > 0) std::snprintf(text, sizeof text, "%.1f ms", t);
             return std::string(text);
         };
-        for (const mode &m : MODES) {
+        for (const psys_mode &m : PSYS_MODES) {
             const double literal = find(name_of("frame/literal", m, SUMMARY_COUNT));
             const double fast = find(name_of("frame/fast", m, SUMMARY_COUNT));
             const double fast2 = find(name_of("frame/fast-2-threads", m, SUMMARY_COUNT));
@@ -210,7 +200,7 @@ int main(int argc, char **argv) {
     if (full) counts = {10000, 200000, SUMMARY_COUNT};
     for (int count : counts) {
         const int runs = count == SUMMARY_COUNT ? SUMMARY_RUNS : 1;
-        for (const mode &m : MODES) {
+        for (const psys_mode &m : PSYS_MODES) {
             add("frame/literal", &m, count, [](scene &s) { s.frame_literal(); }, runs);
             add("frame/fast", &m, count, [](scene &s) { s.frame_fast(); }, runs);
             add("frame/fast-2-threads", &m, count, [](scene &s) { s.frame_fast(); }, runs, 2);
@@ -220,9 +210,9 @@ int main(int argc, char **argv) {
             add("step/fast", &m, count, [](scene &s) { psys_automovep_fast(&s.ps); });
             add("step/fast+paint", &m, count, [](scene &s) { move_and_paint_particles(&s.ps, &s.g, 50); });
         }
-        if (full) add("paint/literal", &MODES[3], count, [](scene &s) { paint_particles(&s.ps, &s.g, 50); });
+        if (full) add("paint/literal", &PSYS_MODES[3], count, [](scene &s) { paint_particles(&s.ps, &s.g, 50); });
     }
-    if (full) add("render/normal", &MODES[3], 10000, [](scene &s) { render_blurred_buffer(&s.g); });
+    if (full) add("render/normal", &PSYS_MODES[3], 10000, [](scene &s) { render_blurred_buffer(&s.g); });
 
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

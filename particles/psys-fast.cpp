@@ -25,7 +25,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <type_traits>
 #include <vector>
 
@@ -260,21 +259,18 @@ struct kernel {
         memcpy(&vx, x, sizeof vx);
         memcpy(&vy, y, sizeof vy);
         unsigned out = outside_box(vx, vy) & ((2u << last) - (1u << first));
-        if (pt.replaced != nullptr) {
-            for (unsigned rest = out; rest != 0;) {
-                const int lane = 31 - __builtin_clz(rest);
-                rest &= ~(1u << lane);
-                pt.replaced->push_back({j + lane, ps[j + lane], 0, 0});
-            }
-            return out;
-        }
+        const unsigned put_off = pt.replaced != nullptr ? out : 0;
         while (out != 0) {
             const int lane = 31 - __builtin_clz(out);
             out &= ~(1u << lane);
+            if (put_off != 0) {
+                pt.replaced->push_back({j + lane, ps[j + lane], 0, 0});
+                continue;
+            }
             x[lane] = star_spawn_coord(random());
             y[lane] = star_spawn_coord(random());
         }
-        return 0;
+        return put_off;
     }
 
     // The law's changes to particles j .. j + W - 1: as a of their pair with
@@ -600,11 +596,11 @@ struct kernel {
     // Starfield re-placements put off by a part of a threaded step, with
     // their coordinates drawn, W at a time: each particle from its record as
     // before the step at the coordinates drawn for it, then the rest of the
-    // law (restating psys_stf_drive), ageing and the motion step as the sweep
-    // does them; stored, and painted into `into` (when the step paints). One
-    // whose life runs out now is left to its respawn, which overwrites every
-    // field and paints it. The law changes only the particle itself, so no
-    // other particle's step read what the sweep left here.
+    // law (the drive of psys_frc_stf), ageing and the motion step as the
+    // sweep does them; stored, and painted into `into` (when the step paints).
+    // One whose life runs out now is left to its respawn, which overwrites
+    // every field and paints it. The law changes only the particle itself, so
+    // no other particle's step read what the sweep left here.
     static void place_back(const step_params &sp, const canvas &cv, const deferred *list, size_t count,
                            unsigned char *into) {
         const constants k(sp, cv);
@@ -815,8 +811,7 @@ struct threaded_state {
     std::vector<part> parts;                           // from the top
     std::vector<std::vector<deferred>> replaced;       // per part
     std::vector<std::vector<unsigned char>> canvases;  // thread t > 0 paints into canvases[t - 1]
-    std::unique_ptr<std::atomic<bool>[]> swept;        // per part: its sweep is done
-    int room = 0;                                      // the parts `swept` has room for
+    std::vector<std::atomic<bool>> swept;              // per part: its sweep is done
 };
 
 threaded_state &kept_state() {
@@ -986,10 +981,8 @@ void step_threaded(const step_params &sp, const canvas &cv, step_fns fns, worker
     const int parts = std::min(blocks, threads * PARTS_PER_THREAD);
     if (st.parts.size() < static_cast<size_t>(parts)) st.parts.resize(static_cast<size_t>(parts));
     if (st.replaced.size() < static_cast<size_t>(parts)) st.replaced.resize(static_cast<size_t>(parts));
-    if (st.room < parts) {
-        st.swept = std::make_unique<std::atomic<bool>[]>(static_cast<size_t>(parts));
-        st.room = parts;
-    }
+    // Atomics cannot be moved, so a longer list is made anew.
+    if (st.swept.size() < static_cast<size_t>(parts)) st.swept = std::vector<std::atomic<bool>>(static_cast<size_t>(parts));
     const size_t size = static_cast<size_t>(cv.size);
     if (cv.buffer != nullptr) {
         if (st.canvases.size() < static_cast<size_t>(threads - 1)) st.canvases.resize(static_cast<size_t>(threads - 1));

@@ -291,15 +291,13 @@ void psys_set_oth(psys *ps) { install_mode(ps, psys_frc_oth, &oth_frc, nullptr);
 void psys_set_spr(psys *ps) { install_mode(ps, psys_frc_spr, &spr_frc, &spr_len); }
 void psys_set_stf(psys *ps) { install_mode(ps, psys_frc_stf, nullptr, nullptr); }
 
-void psys_set_rnd(psys *ps) {
-    switch (random() % 5) {
-    case 0: psys_set_gra(ps); break;
-    case 1: psys_set_ang(ps); break;
-    case 2: psys_set_oth(ps); break;
-    case 3: psys_set_spr(ps); break;
-    default: psys_set_stf(ps); break;
-    }
-}
+const psys_mode PSYS_MODES[5] = {{"gravitational", psys_set_gra},
+                                 {"angular", psys_set_ang},
+                                 {"other", psys_set_oth},
+                                 {"spring", psys_set_spr},
+                                 {"starfield", psys_set_stf}};
+
+void psys_set_rnd(psys *ps) { PSYS_MODES[random() % 5].set(ps); }
 
 // The laws work out their changes from the state at entry and store them in
 // the listed order, each on the value the particle holds at that moment.
@@ -381,10 +379,6 @@ void psys_frc_stf(psys *ps, particle *a, particle *) {
         a->x = star_spawn_coord(random());
         a->y = star_spawn_coord(random());
     }
-    psys_stf_drive(ps, a);
-}
-
-void psys_stf_drive(const psys *ps, particle *a) {
     a->vx = a->vx + (a->x - CENTRE) / STAR_DRIVE;
     a->vy = a->vy + (a->y - CENTRE) / STAR_DRIVE;
     normalise_speed(a, ps->cset[0]->value);

@@ -89,15 +89,21 @@ void psys_set_oth(psys *ps);
 void psys_set_spr(psys *ps);
 void psys_set_stf(psys *ps);
 void psys_set_rnd(psys *ps);
+
+// The five force modes by name, in the order of their keys (1 to 5) and of
+// psys_set_rnd's pick.
+struct psys_mode {
+    const char *name;
+    void (*set)(psys *);
+};
+extern const psys_mode PSYS_MODES[5];
+
 void psys_frc_gra(psys *ps, particle *a, particle *b);
 void psys_frc_ang(psys *ps, particle *a, particle *b);
 void psys_frc_oth(psys *ps, particle *a, particle *b);
 void psys_frc_spr(psys *ps, particle *a, particle *b);
 void psys_frc_stf(psys *ps, particle *a, particle *b);
 void psys_frc_sgra(psys *ps, particle *a, particle *b);
-// The starfield law after any re-placement: a driven outward from the centre
-// and brought to maxspeed.
-void psys_stf_drive(const psys *ps, particle *a);
 void psys_stick(particle *p, particle *q);
 
 // Bitmap-shaped layout.

@@ -110,17 +110,7 @@ struct twins {
     }
 };
 
-struct mode {
-    const char *name;
-    void (*set)(psys *);
-};
-const mode MODES[] = {{"gravitational", psys_set_gra},
-                      {"angular", psys_set_ang},
-                      {"other", psys_set_oth},
-                      {"spring", psys_set_spr},
-                      {"starfield", psys_set_stf}};
-
-edit_fn setter(const mode &m) {
+edit_fn setter(const psys_mode &m) {
     return [&m](psys &ps) { m.set(&ps); };
 }
 
@@ -150,7 +140,7 @@ const char *name(psys_simd isa) {
 TEST(FastStep, EveryLawWithGravityOffAndOn) {
     for (psys_simd isa : isas()) {
         SCOPED_TRACE(name(isa));
-        for (const mode &m : MODES)
+        for (const psys_mode &m : PSYS_MODES)
             for (int gravity : {0, 1}) {
                 twins t(isa, 1000, setter(m), [gravity](psys &ps) { ps.gravity_on = gravity; });
                 EXPECT_TRUE(t.run(300)) << m.name << ", gravity " << gravity;
@@ -161,7 +151,7 @@ TEST(FastStep, EveryLawWithGravityOffAndOn) {
 TEST(FastStep, CountsAroundTheBlockAndLaneSizes) {
     for (psys_simd isa : isas()) {
         SCOPED_TRACE(name(isa));
-        for (const mode &m : MODES)
+        for (const psys_mode &m : PSYS_MODES)
             for (int count : {1, 2, 3, 7, 8, 9, 255, 256, 257, 511, 513}) {
                 twins t(isa, count, setter(m));
                 EXPECT_TRUE(t.run(40)) << m.name << ", " << count << " particles";
@@ -178,7 +168,7 @@ TEST(FastStep, FixedParticlesOfABitmapLayout) {
                 psys_setparticle_at(&ps, &ps.particles[i], (i / 10 % 23) / 23.0, (i / 230) / 9.0);
             ps.gravity_on = 1;
         };
-        for (const mode &m : MODES) {
+        for (const psys_mode &m : PSYS_MODES) {
             twins t(isa, 2003, setter(m), layout);
             EXPECT_TRUE(t.run(200)) << m.name;
         }
@@ -188,7 +178,7 @@ TEST(FastStep, FixedParticlesOfABitmapLayout) {
 TEST(FastStep, RespawnsFewAndAllAtOnce) {
     for (psys_simd isa : isas()) {
         SCOPED_TRACE(name(isa));
-        for (const mode &m : MODES) {
+        for (const psys_mode &m : PSYS_MODES) {
             twins t(isa, 600, setter(m), [](psys &ps) {
                 ps.life_span = 3;
                 ps.gravity_on = 1;
@@ -197,7 +187,7 @@ TEST(FastStep, RespawnsFewAndAllAtOnce) {
             EXPECT_TRUE(t.run(100)) << m.name;
         }
         // More respawns in one frame than the sweep keeps indices for.
-        twins t(isa, 20000, setter(MODES[3]), [](psys &ps) {
+        twins t(isa, 20000, setter(PSYS_MODES[3]), [](psys &ps) {
             ps.life_span = 1;
             ps.damping_on = 0;
             ps.pull_on = 1;
@@ -210,7 +200,7 @@ TEST(FastStep, RespawnsFewAndAllAtOnce) {
 TEST(FastStep, StarfieldPutsParticlesBackBeforeAnyRespawn) {
     for (psys_simd isa : isas()) {
         SCOPED_TRACE(name(isa));
-        twins t(isa, 3000, setter(MODES[4]), [](psys &ps) {
+        twins t(isa, 3000, setter(PSYS_MODES[4]), [](psys &ps) {
             ps.life_span = 40;
             for (int i = 0; i < ps.count; i += 3) ps.particles[i].x = i % 2 ? 0.99995 : 0.00005;
         });
@@ -223,7 +213,7 @@ TEST(FastStep, StarfieldPutsParticlesBackBeforeAnyRespawn) {
 TEST(FastStep, ModeSwitchesAndChangedControlValues) {
     for (psys_simd isa : isas()) {
         SCOPED_TRACE(name(isa));
-        twins t(isa, 1500, setter(MODES[3]), [](psys &ps) {
+        twins t(isa, 1500, setter(PSYS_MODES[3]), [](psys &ps) {
             ps.damping_on = 0;
             ps.pull_on = 1;
             ps.life_span = 50;
@@ -258,7 +248,7 @@ TEST(FastStep, DegenerateGeometry) {
         }
     };
     for (psys_simd isa : isas())
-        for (const mode &m : MODES) {
+        for (const psys_mode &m : PSYS_MODES) {
             twins t(isa, 15, setter(m), place);
             EXPECT_TRUE(t.run(20)) << m.name << ", " << name(isa);
         }
@@ -286,13 +276,13 @@ TEST(FastStep, OnPoolsOfOneToSevenThreads) {
         workers pool(threads);
         for (psys_simd isa : isas()) {
             SCOPED_TRACE(std::string(name(isa)) + ", threads " + std::to_string(threads));
-            for (const mode &m : MODES) {
+            for (const psys_mode &m : PSYS_MODES) {
                 twins t(isa, 5003, setter(m), busy);
                 t.pool = &pool;
                 t.min_part = 1;
                 EXPECT_TRUE(t.run(30)) << m.name;
             }
-            twins t(isa, 20000, setter(MODES[4]), all_at_once);
+            twins t(isa, 20000, setter(PSYS_MODES[4]), all_at_once);
             t.pool = &pool;
             t.min_part = 1;
             EXPECT_TRUE(t.run(3));
