@@ -11,9 +11,10 @@
 // painting follows the sweep.
 //
 // The generators: starfield re-placements draw random() in descending order
-// of the pair during the sweep, and all of them come before the respawns of
-// the motion step, which are therefore deferred to the end of the sweep and
-// done in descending order of index.
+// of the pair during the sweep (through a random_lease, which spares them
+// random()'s lock), and all of them come before the respawns of the motion
+// step, which are therefore deferred to the end of the sweep and done in
+// descending order of index.
 //
 // The vector kernels below restate the scalar rules of psys2d.cpp; each names
 // the function it restates, so that a change to one finds the other.
@@ -30,6 +31,7 @@
 
 #include "particles/psys-lanes.h"
 #include "particles/psys-rules.h"
+#include "particles/random-lease.h"
 #include "particles/workers.h"
 
 namespace {
@@ -110,10 +112,11 @@ struct part {
     int pending[PENDING_CAP];
     int pending_count = 0;
     bool pending_lost = false;
-    // Null: starfield re-placements draw their coordinates in the sweep.
-    // Else they are put off to here, highest index first, for the owning
-    // thread (see place_back).
+    // Null: starfield re-placements draw their coordinates in the sweep,
+    // from `draws`. Else they are put off to here, highest index first, for
+    // the owning thread (see place_back).
     std::vector<deferred> *replaced = nullptr;
+    random_lease *draws = nullptr;
 };
 
 // What a pair (a, b) passes on to its two particles, named per law.
@@ -267,8 +270,8 @@ struct kernel {
                 pt.replaced->push_back({j + lane, ps[j + lane], 0, 0});
                 continue;
             }
-            x[lane] = star_spawn_coord(random());
-            y[lane] = star_spawn_coord(random());
+            x[lane] = star_spawn_coord(pt.draws->next());
+            y[lane] = star_spawn_coord(pt.draws->next());
         }
         return put_off;
     }
@@ -704,7 +707,11 @@ void step_alone(const step_params &sp, const canvas &cv, sweep_fn sweep) {
     part pt;
     pt.lo = 0;
     pt.hi = sp.count;
-    sweep(sp, cv, pt);
+    {
+        random_lease draws;  // handed back before the respawns draw
+        pt.draws = &draws;
+        sweep(sp, cv, pt);
+    }
     if (cv.buffer != nullptr) {
 #if defined(__x86_64__)
         _mm_sfence();  // the streamed indices are seen by the loads below
@@ -858,7 +865,8 @@ struct sweep_job {
     sweep_fn sweep;
     place_fn place;
     int parts;
-    bool replaces;  // the law re-places particles (starfield)
+    bool replaces;       // the law re-places particles (starfield)
+    random_lease draws;  // the owning thread's draws, held by the job on its thread
     // The parts not yet taken, packed as top << 32 | bottom: the owning
     // thread takes them from the top (part `top`), the others from the
     // bottom (part `bottom - 1`), until the two meet.
@@ -901,6 +909,7 @@ struct sweep_job {
     // others put theirs off.
     void sweep_part(int p, bool owner) {
         st.parts[p].replaced = owner ? nullptr : &st.replaced[p];
+        st.parts[p].draws = owner ? &draws : nullptr;
         sweep(sp, cv, st.parts[p]);
 #if defined(__x86_64__)
         _mm_sfence();  // the streamed indices are seen by the other threads
@@ -913,8 +922,8 @@ struct sweep_job {
     void draw_swept() {
         while (to_draw < parts && st.swept[to_draw].load(std::memory_order_acquire)) {
             for (deferred &d : st.replaced[to_draw]) {
-                d.x = star_spawn_coord(random());
-                d.y = star_spawn_coord(random());
+                d.x = star_spawn_coord(draws.next());
+                d.y = star_spawn_coord(draws.next());
             }
             drawn.store(++to_draw, std::memory_order_release);
         }
@@ -1005,10 +1014,12 @@ void step_threaded(const step_params &sp, const canvas &cv, step_fns fns, worker
         st.swept[p].store(false, std::memory_order_relaxed);
     }
 
-    sweep_job job(sp, cv, st, fns, parts);
-    pool.run(threads, [&](int t, int) {
-        job.run(t, cv.buffer == nullptr ? nullptr : t == 0 ? cv.buffer : st.canvases[t - 1].data());
-    });
+    {
+        sweep_job job(sp, cv, st, fns, parts);  // its lease is handed back before the respawns draw
+        pool.run(threads, [&](int t, int) {
+            job.run(t, cv.buffer == nullptr ? nullptr : t == 0 ? cv.buffer : st.canvases[t - 1].data());
+        });
+    }
     for (int p = 0; p < parts; ++p) respawn_part(sp, cv, st.parts[p]);
 
     if (cv.buffer == nullptr) return;
