@@ -865,8 +865,7 @@ struct sweep_job {
     sweep_fn sweep;
     place_fn place;
     int parts;
-    bool replaces;       // the law re-places particles (starfield)
-    random_lease draws;  // the owning thread's draws, held by the job on its thread
+    bool replaces;  // the law re-places particles (starfield)
     // The parts not yet taken, packed as top << 32 | bottom: the owning
     // thread takes them from the top (part `top`), the others from the
     // bottom (part `bottom - 1`), until the two meet.
@@ -875,6 +874,10 @@ struct sweep_job {
     std::atomic<int> next_place{0};  // the next part whose re-placements to finish
     std::atomic<int> next_paint{0};  // the next part to paint
     int to_draw = -1;                // the owning thread's copy of `drawn`; -1 while it sweeps
+    // The owning thread's draws, held by the job on its thread. Every value
+    // drawn writes the lease, so it keeps a cache line apart from the
+    // counters the other threads poll.
+    alignas(64) random_lease draws;
 
     sweep_job(const step_params &sp_, const canvas &cv_, threaded_state &st_, step_fns fns, int parts_)
         : sp(sp_),

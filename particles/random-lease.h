@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 // While a lease lives, next() returns what random() would, in the same order,
-// from the same state, and random() itself must not be called: the lease
+// from the same state, and random() and rand() must not be called: the lease
 // holds the library's state and gives it back, advanced by every value
 // drawn, when it ends. random() takes a lock for every value, which costs
 // five times the draw; a step that re-places tens of thousands of particles
