@@ -7,10 +7,10 @@
 // While a lease lives, next() returns what random() would, in the same order,
 // from the same state, and random() and rand() must not be called: the lease
 // holds the library's state and gives it back, advanced by every value
-// drawn, when it ends. random() takes a lock for every value, which costs
-// five times the draw; a step that re-places tens of thousands of particles
-// a frame draws through a lease instead. One lease at a time, used on the
-// thread that made it.
+// drawn, when it ends. random() takes a lock for every value, which makes a
+// value cost five times as much; a step that re-places tens of thousands of
+// particles a frame draws through a lease instead. One lease at a time, used
+// on the thread that made it.
 //
 // With the GNU C library the lease moves random()'s state to a
 // random_data of its own (setstate hands out the state it leaves, and
