@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <type_traits>
 #include <vector>
 
@@ -703,14 +704,14 @@ struct step_fns {
 };
 
 // The whole step on one thread: one part, the painting, the respawns.
-void step_alone(const step_params &sp, const canvas &cv, sweep_fn sweep) {
+void step_alone(const step_params &sp, const canvas &cv, step_fns fns) {
     part pt;
     pt.lo = 0;
     pt.hi = sp.count;
     {
-        random_lease draws;  // handed back before the respawns draw
-        pt.draws = &draws;
-        sweep(sp, cv, pt);
+        std::optional<random_lease> draws;  // for a law that re-places; handed back before the respawns draw
+        if (fns.place != nullptr) pt.draws = &draws.emplace();
+        fns.sweep(sp, cv, pt);
     }
     if (cv.buffer != nullptr) {
 #if defined(__x86_64__)
@@ -874,10 +875,10 @@ struct sweep_job {
     std::atomic<int> next_place{0};  // the next part whose re-placements to finish
     std::atomic<int> next_paint{0};  // the next part to paint
     int to_draw = -1;                // the owning thread's copy of `drawn`; -1 while it sweeps
-    // The owning thread's draws, held by the job on its thread. Every value
-    // drawn writes the lease, so it keeps a cache line apart from the
-    // counters the other threads poll.
-    alignas(64) random_lease draws;
+    // The owning thread's draws, held by the job on its thread when the law
+    // re-places. Every value drawn writes the lease, so it keeps a cache line
+    // apart from the counters the other threads poll.
+    alignas(64) std::optional<random_lease> draws;
 
     sweep_job(const step_params &sp_, const canvas &cv_, threaded_state &st_, step_fns fns, int parts_)
         : sp(sp_),
@@ -888,7 +889,10 @@ struct sweep_job {
           parts(parts_),
           replaces(fns.place != nullptr),
           untaken(static_cast<unsigned long long>(parts_)) {
-        if (!replaces) drawn = next_place = parts;
+        if (replaces)
+            draws.emplace();
+        else
+            drawn = next_place = parts;
     }
 
     // The next part for the owning thread (from the top) or another (from the
@@ -912,7 +916,7 @@ struct sweep_job {
     // others put theirs off.
     void sweep_part(int p, bool owner) {
         st.parts[p].replaced = owner ? nullptr : &st.replaced[p];
-        st.parts[p].draws = owner ? &draws : nullptr;
+        st.parts[p].draws = owner && replaces ? &*draws : nullptr;
         sweep(sp, cv, st.parts[p]);
 #if defined(__x86_64__)
         _mm_sfence();  // the streamed indices are seen by the other threads
@@ -925,8 +929,8 @@ struct sweep_job {
     void draw_swept() {
         while (to_draw < parts && st.swept[to_draw].load(std::memory_order_acquire)) {
             for (deferred &d : st.replaced[to_draw]) {
-                d.x = star_spawn_coord(draws.next());
-                d.y = star_spawn_coord(draws.next());
+                d.x = star_spawn_coord(draws->next());
+                d.y = star_spawn_coord(draws->next());
             }
             drawn.store(++to_draw, std::memory_order_release);
         }
@@ -1096,7 +1100,7 @@ int psys_automovep_simd(psys *ps, unsigned char *buffer, int width, int height, 
     if (threads > 1)
         step_threaded(sp, cv, fns, *pool, threads);
     else
-        step_alone(sp, cv, fns.sweep);
+        step_alone(sp, cv, fns);
     return 1;
 }
 
