@@ -39,6 +39,9 @@ namespace {
 
 enum class law { gra, ang, oth, spr, stf };
 
+// The starfield push divides by a product (see divide in psys-lanes.h).
+static_assert(divides_by_product(STAR_DRIVE));
+
 // The registers hold a particle record as five 8-byte words: x, y, vx, vy and
 // a word whose low half is life (the high half is padding, kept as read).
 static_assert(sizeof(particle) == 40 && offsetof(particle, y) == 8 && offsetof(particle, vx) == 16 &&
@@ -166,6 +169,7 @@ struct kernel {
     struct constants {
         d zero, half, one, tiny, scale, k1, k2, damping, pull_x, pull_y, gravity_x, gravity_y, top, wspan, hspan;
         d iota;
+        divisor<d> drive;  // STAR_DRIVE, the starfield push's divisor
         constants(const step_params &sp, const canvas &cv)
             : zero{},
               half(splat(CENTRE)),
@@ -182,7 +186,8 @@ struct kernel {
               top(splat(sp.count - 1.0)),
               wspan(splat(cv.wspan)),
               hspan(splat(cv.hspan)),
-              iota{} {
+              iota{},
+              drive(STAR_DRIVE) {
             for (int l = 0; l < W; ++l) iota[l] = l;
         }
     };
@@ -325,7 +330,7 @@ struct kernel {
                 vy = pick(has_b, pick(near, vy, vy + as_b.fy), vy);
             }
         } else if constexpr (L == law::stf) {
-            d ax = vx + (c.x - CENTRE) / STAR_DRIVE, ay = vy + (c.y - CENTRE) / STAR_DRIVE;
+            d ax = vx + divide(c.x - CENTRE, k.drive), ay = vy + divide(c.y - CENTRE, k.drive);
             normalise(ax, ay, k.scale);
             vx = pick(has_a, ax, vx);
             vy = pick(has_a, ay, vy);
@@ -724,7 +729,7 @@ void step_alone(const step_params &sp, const canvas &cv, step_fns fns) {
 
 #if defined(__x86_64__)
 #define AVX512_BUILD __attribute__((target("avx512f,avx512dq,avx512vl,avx512bw"), flatten))
-#define AVX2_BUILD __attribute__((target("avx2"), flatten))
+#define AVX2_BUILD __attribute__((target("avx2,fma"), flatten))
 template <law L>
 AVX512_BUILD void sweep_avx512(const step_params &sp, const canvas &cv, part &pt) {
     kernel<8, L>::sweep(sp, cv, pt);
@@ -1058,7 +1063,7 @@ psys_simd psys_simd_best() {
     if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl") &&
         __builtin_cpu_supports("avx512bw"))
         return psys_simd::avx512;
-    if (__builtin_cpu_supports("avx2")) return psys_simd::avx2;
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return psys_simd::avx2;
     return psys_simd::sse2;
 #elif PSYS_FAST_NEON
     return psys_simd::neon;

@@ -1,6 +1,6 @@
 // The fast step's vector lanes: W doubles per register, and the few
 // operations the sweep needs on them, written once per instruction set.
-// Included by particles/psys-fast.cpp only.
+// Included by particles/psys-fast.cpp and its tests only.
 #pragma once
 
 #if defined(__x86_64__)
@@ -9,6 +9,7 @@
 #include <arm_neon.h>
 #endif
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -61,7 +62,7 @@ struct chunk {
 
 #if defined(__x86_64__)
 #define AVX512 __attribute__((target("avx512f,avx512dq,avx512vl,avx512bw")))
-#define AVX2 __attribute__((target("avx2")))
+#define AVX2 __attribute__((target("avx2,fma")))
 
 // Four lanes. Four records are five registers in which word f of particle j
 // sits in lane (j + f) mod 4, so each field is three blends and a rotation.
@@ -96,6 +97,13 @@ AVX2 inline void life_is(d4 &r, const d4 &word, int v) {
     r = (d4)_mm256_cmpeq_epi64((__m256i)low, _mm256_set1_epi64x(life_word(v)));
 }
 AVX2 inline void root(d4 &v) { v = (d4)_mm256_sqrt_pd((__m256d)v); }
+// q + r * y and a - q * b, each rounded once.
+AVX2 inline void fused_add(d4 &out, const d4 &q, const d4 &r, const d4 &y) {
+    out = (d4)_mm256_fmadd_pd((__m256d)r, (__m256d)y, (__m256d)q);
+}
+AVX2 inline void fused_sub(d4 &out, const d4 &a, const d4 &q, const d4 &b) {
+    out = (d4)_mm256_fnmadd_pd((__m256d)q, (__m256d)b, (__m256d)a);
+}
 AVX2 inline void lt(d4 &r, const d4 &a, const d4 &b) { r = (d4)_mm256_cmp_pd((__m256d)a, (__m256d)b, _CMP_LT_OQ); }
 AVX2 inline void gt(d4 &r, const d4 &a, const d4 &b) { r = (d4)_mm256_cmp_pd((__m256d)a, (__m256d)b, _CMP_GT_OQ); }
 AVX2 inline void eq(d4 &r, const d4 &a, const d4 &b) { r = (d4)_mm256_cmp_pd((__m256d)a, (__m256d)b, _CMP_EQ_OQ); }
@@ -166,6 +174,12 @@ AVX512 inline void life_is(__mmask8 &r, const d8 &word, int v) {
     r = _mm512_cmpeq_epi64_mask((__m512i)low, _mm512_set1_epi64(life_word(v)));
 }
 AVX512 inline void root(d8 &v) { v = (d8)_mm512_mask_sqrt_pd((__m512d)v, (__mmask8)0xff, (__m512d)v); }
+AVX512 inline void fused_add(d8 &out, const d8 &q, const d8 &r, const d8 &y) {
+    out = (d8)_mm512_fmadd_pd((__m512d)r, (__m512d)y, (__m512d)q);
+}
+AVX512 inline void fused_sub(d8 &out, const d8 &a, const d8 &q, const d8 &b) {
+    out = (d8)_mm512_fnmadd_pd((__m512d)q, (__m512d)b, (__m512d)a);
+}
 AVX512 inline void lt(__mmask8 &r, const d8 &a, const d8 &b) {
     r = _mm512_cmp_pd_mask((__m512d)a, (__m512d)b, _CMP_LT_OQ);
 }
@@ -259,6 +273,14 @@ inline void root(d2 &v) {
     for (int l = 0; l < 2; ++l) v[l] = std::sqrt(v[l]);
 #endif
 }
+#if defined(__aarch64__)
+inline void fused_add(d2 &out, const d2 &q, const d2 &r, const d2 &y) {
+    out = (d2)vfmaq_f64((float64x2_t)q, (float64x2_t)r, (float64x2_t)y);
+}
+inline void fused_sub(d2 &out, const d2 &a, const d2 &q, const d2 &b) {
+    out = (d2)vfmsq_f64((float64x2_t)a, (float64x2_t)q, (float64x2_t)b);
+}
+#endif
 inline void lt(d2 &r, const d2 &a, const d2 &b) { r = (d2)(a < b); }
 inline void gt(d2 &r, const d2 &a, const d2 &b) { r = (d2)(a > b); }
 inline void eq(d2 &r, const d2 &a, const d2 &b) { r = (d2)(a == b); }
@@ -297,6 +319,19 @@ struct mask_of<d8> {
 #endif
 template <class D>
 using mask_t = typename mask_of<D>::type;
+
+// Whether the lanes have fused_add and fused_sub.
+template <class D>
+constexpr bool FUSED = false;
+#if defined(__x86_64__)
+template <>
+constexpr bool FUSED<d8> = true;
+template <>
+constexpr bool FUSED<d4> = true;
+#elif defined(__aarch64__)
+template <>
+constexpr bool FUSED<d2> = true;
+#endif
 
 template <class D>
 [[gnu::always_inline]] inline mask_t<D> lt(const D &a, const D &b) {
@@ -339,6 +374,56 @@ template <class D>
     const auto positive = gt(s, D{});
     vx = pick(positive, vx / s, vx);
     vy = pick(positive, vy / s, vy);
+}
+
+// Division by a divisor fixed for the whole step, in lanes without a
+// division where the processor has fused multiply-add (every instruction set
+// here but SSE2). With inv = 1 / b rounded to nearest, q0 = a * inv lies
+// within two units in the last place (ulps) of a / b; the remainder
+// a - q0 * b is then exact, and q0 + remainder * inv, rounded once, differs
+// from a / b by at most q0's error times |b * inv - 1| <= 2^-53, i.e. by less
+// than 2^-51 ulp. When the odd part B of b's significand is below 2^40, a
+// normal quotient a / b never lies on, and never within 1 / (2B) ulp of, a
+// point halfway between two doubles (its distance is an integer over 2B
+// ulp), so that sum rounds to exactly the double a division gives. The bounds keep every step of this away from
+// underflow and overflow: b within [2^-100, 2^100] (checked once, by
+// divides_by_product) and a within (2^-700, 2^700) (checked per lane; a lane
+// outside, a zero or NaN among them, is divided).
+constexpr bool divides_by_product(double b) {
+    const auto bits = std::bit_cast<unsigned long long>(b);
+    const int exponent = static_cast<int>((bits >> 52) & 0x7ff) - 1023;
+    if (exponent < -100 || exponent > 100) return false;
+    const unsigned long long significand = (bits & ((1ULL << 52) - 1)) | (1ULL << 52);
+    return (significand >> __builtin_ctzll(significand)) < (1ULL << 40);
+}
+
+template <class D>
+struct divisor {
+    D b, inv;
+    bool by_product;  // divides_by_product(b), and the lanes have fused operations
+    explicit divisor(double v) : b(D{} + v), inv(D{} + 1.0 / v), by_product(FUSED<D> && divides_by_product(v)) {}
+};
+
+template <class D>
+[[gnu::always_inline]] inline D divide(const D &a, const divisor<D> &dv) {
+    if constexpr (FUSED<D>) {
+        if (dv.by_product) {
+            const D q0 = a * dv.inv;
+            D r, q;
+            fused_sub(r, a, q0, dv.b);
+            fused_add(q, q0, r, dv.inv);
+            constexpr long long SIGN = static_cast<long long>(0x8000000000000000ULL);
+            const D size = (D)((typename lanes<sizeof(D) / 8>::m)a & ~SIGN);
+            constexpr unsigned ALL = (1u << (sizeof(D) / 8)) - 1;
+            unsigned outside = ALL & ~(bits(gt(size, D{} + 0x1p-700)) & bits(lt(size, D{} + 0x1p700)));
+            for (; outside != 0; outside &= outside - 1) {
+                const int l = __builtin_ctz(outside);
+                q[l] = a[l] / dv.b[l];
+            }
+            return q;
+        }
+    }
+    return a / dv.b;
 }
 
 }  // namespace
