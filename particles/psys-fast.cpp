@@ -330,6 +330,8 @@ struct kernel {
                 vy = pick(has_b, pick(near, vy, vy + as_b.fy), vy);
             }
         } else if constexpr (L == law::stf) {
+            // Positions lie in [0, 1], so an offset from CENTRE is +0 or of a
+            // size between 2^-54 and 0.5: within what divide takes.
             d ax = vx + divide(c.x - CENTRE, k.drive), ay = vy + divide(c.y - CENTRE, k.drive);
             normalise(ax, ay, k.scale);
             vx = pick(has_a, ax, vx);

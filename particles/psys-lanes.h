@@ -385,10 +385,12 @@ template <class D>
 // than 2^-51 ulp. When the odd part B of b's significand is below 2^40, a
 // normal quotient a / b never lies on, and never within 1 / (2B) ulp of, a
 // point halfway between two doubles (its distance is an integer over 2B
-// ulp), so that sum rounds to exactly the double a division gives. The bounds keep every step of this away from
-// underflow and overflow: b within [2^-100, 2^100] (checked once, by
-// divides_by_product) and a within (2^-700, 2^700) (checked per lane; a lane
-// outside, a zero or NaN among them, is divided).
+// ulp), so that sum rounds to exactly the double a division gives.
+// Bounds keep every step of this away from underflow and overflow: b within
+// [2^-100, 2^100] (checked once, by divides_by_product), and a, which the
+// caller vouches for, either +0 (giving +0, as a division does) or within
+// 2^-700 < |a| < 2^700. Outside those, a zero of either sign, a subnormal or
+// NaN, the result may differ from a division.
 constexpr bool divides_by_product(double b) {
     const auto bits = std::bit_cast<unsigned long long>(b);
     const int exponent = static_cast<int>((bits >> 52) & 0x7ff) - 1023;
@@ -412,14 +414,6 @@ template <class D>
             D r, q;
             fused_sub(r, a, q0, dv.b);
             fused_add(q, q0, r, dv.inv);
-            constexpr long long SIGN = static_cast<long long>(0x8000000000000000ULL);
-            const D size = (D)((typename lanes<sizeof(D) / 8>::m)a & ~SIGN);
-            constexpr unsigned ALL = (1u << (sizeof(D) / 8)) - 1;
-            unsigned outside = ALL & ~(bits(gt(size, D{} + 0x1p-700)) & bits(lt(size, D{} + 0x1p700)));
-            for (; outside != 0; outside &= outside - 1) {
-                const int l = __builtin_ctz(outside);
-                q[l] = a[l] / dv.b[l];
-            }
             return q;
         }
     }
