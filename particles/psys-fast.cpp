@@ -466,10 +466,14 @@ struct kernel {
     // The records pt.ahead below chunk j, fetched while this block is worked
     // on: a chunk's worth at a time, in the loop with the most work per chunk,
     // since a burst of fetches stalls until it is served. Not below the part.
+    // Fetched for writing, since the block stores them back: the lines then
+    // arrive owned and the stores need not ask for them again (measured with
+    // the eight-lane build, which has the instruction for it: about 0.3 ms
+    // quicker on two threads).
     [[gnu::always_inline]] static void fetch_ahead(const particle *ps, int j, const part &pt) {
         if (j - pt.ahead >= pt.lo)
             for (int b = 0; b < W * static_cast<int>(sizeof(particle)); b += 64)
-                __builtin_prefetch(reinterpret_cast<const char *>(ps + j - pt.ahead) + b);
+                __builtin_prefetch(reinterpret_cast<const char *>(ps + j - pt.ahead) + b, 1);
     }
 
     // Phase 1: the block's records into columns.
@@ -735,7 +739,8 @@ void step_alone(const step_params &sp, const canvas &cv, step_fns fns) {
 }
 
 #if defined(__x86_64__)
-#define AVX512_BUILD __attribute__((target("avx512f,avx512dq,avx512vl,avx512bw"), flatten))
+// Every processor with these AVX-512 sets also fetches for writing (prfchw).
+#define AVX512_BUILD __attribute__((target("avx512f,avx512dq,avx512vl,avx512bw,prfchw"), flatten))
 #define AVX2_BUILD __attribute__((target("avx2,fma"), flatten))
 template <law L>
 AVX512_BUILD void sweep_avx512(const step_params &sp, const canvas &cv, part &pt) {
