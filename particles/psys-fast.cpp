@@ -472,6 +472,7 @@ struct kernel {
     // quicker on two threads).
     [[gnu::always_inline]] static void fetch_ahead(const particle *ps, int j, const part &pt) {
         if (j - pt.ahead >= pt.lo)
+#pragma GCC unroll 8
             for (int b = 0; b < W * static_cast<int>(sizeof(particle)); b += 64)
                 __builtin_prefetch(reinterpret_cast<const char *>(ps + j - pt.ahead) + b, 1);
     }
