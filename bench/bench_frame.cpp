@@ -80,7 +80,7 @@ struct scene {
     ~scene() { free(ps.particles); }
 
     void frame_literal() {
-        psys_automovep_plain(&ps);
+        psys_automovep(&ps);
         paint_particles(&ps, &g, 50);
         render_blurred_buffer(&g);
     }
@@ -206,7 +206,7 @@ int main(int argc, char **argv) {
             add("frame/fast-2-threads", &m, count, [](scene &s) { s.frame_fast(); }, runs, 2);
             add("floor/memory", &m, count, [](scene &s) { s.memory_floor(); }, runs);
             if (!full) continue;
-            add("step/literal", &m, count, [](scene &s) { psys_automovep_plain(&s.ps); });
+            add("step/literal", &m, count, [](scene &s) { psys_automovep(&s.ps); });
             add("step/fast", &m, count, [](scene &s) { psys_automovep_fast(&s.ps); });
             add("step/fast+paint", &m, count, [](scene &s) { move_and_paint_particles(&s.ps, &s.g, 50); });
         }

@@ -18,7 +18,7 @@ void paint_particles(const psys *ps, gfx *g, unsigned char brightness) {
 
 void move_and_paint_particles(psys *ps, gfx *g, unsigned char brightness) {
     if (psys_automovep_paint(ps, g->buffer, g->width, g->height, brightness, g->pool)) return;
-    psys_automovep_plain(ps);
+    psys_automovep(ps);
     paint_particles(ps, g, brightness);
 }
 

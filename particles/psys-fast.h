@@ -11,12 +11,9 @@ struct workers;
 // a third).
 constexpr int PSYS_MIN_PART = 125000;
 
-// The literal per-frame step: the force law through the pointer on every
-// adjacent pair, last pair first, then psys_move.
-void psys_automovep_plain(psys *ps);
-
 // The fast per-frame step. Returns 1 when it has done the step, 0 when it does
-// not know the installed law (the caller then takes the literal step).
+// not know the installed law (the caller then takes the literal step,
+// psys_automovep).
 int psys_automovep_fast(psys *ps);
 
 // The fast per-frame step that also paints every particle, at its place after

@@ -9,6 +9,10 @@ constexpr int FIXED_LIFE = -666;
 // The most particles a system may hold, from the command line or a bitmap.
 constexpr int PSYS_MAX_COUNT = 2000000;
 
+// The widest and tallest bitmap the layout takes, in pixels. A bitmap that
+// declares a side of 0 or more than this is refused as unreadable.
+constexpr unsigned PSYS_MAX_BITMAP_SIDE = 32768;
+
 struct particle {
     double x;   // 0 left edge .. 1 right edge
     double y;   // 0 top edge .. 1 bottom edge
@@ -66,6 +70,9 @@ void psys_show_cset(psys *ps);
 int psys_create_particles(psys *ps);
 void psys_resetparticle(psys *ps, particle *p);
 void psys_reset_all_particles(psys *ps);
+// The literal per-frame step: the force law through the pointer on every
+// adjacent pair, last pair first, then psys_move. The fast step
+// (psys-fast.h) gives the same result.
 void psys_automovep(psys *ps);
 void psys_move(psys *ps);
 // The motion step of one particle from damping on: damping, centre pull,

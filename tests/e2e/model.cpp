@@ -49,7 +49,7 @@ std::vector<uint32_t> model_picture(Display *dpy, const XVisualInfo &vinfo, cons
     if (psys_create_particles(&ps)) {
         for (int frame = 0; frame < o.frames; ++frame) {
             if (o.mode_period != 0 && frame % o.mode_period == 0) psys_set_rnd(&ps);
-            psys_automovep_plain(&ps);
+            psys_automovep(&ps);
             paint_particles(&ps, &g, o.brightness);
             render_blurred_buffer(&g);
         }

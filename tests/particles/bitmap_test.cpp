@@ -228,4 +228,31 @@ TEST_F(PsysBitmap, ParticleLimitHoldsAtTheBoundary) {
     }
 }
 
+// Every input that once found a fault (tests/fuzz/regressions) is refused as
+// an unreadable bitmap, before a line about its size; the sides at the bound
+// are still laid out.
+TEST_F(PsysBitmap, InputsThatFoundFaultsAreRefused) {
+    int files = 0;
+    for (const auto &entry : fs::directory_iterator(fs::path(VORBLES_SOURCE_DIR) / "tests/fuzz/regressions")) {
+        const std::string path = entry.path().string();
+        SCOPED_TRACE(path);
+        ++files;
+        create(path);
+        EXPECT_EQ(result, 0);
+        EXPECT_NE(out.find("returns 2\n"), std::string::npos) << out;
+        EXPECT_EQ(out.find("Opened file"), std::string::npos) << out;
+        EXPECT_EQ(err, "Unable to read bitmap file " + path + "\n");
+    }
+    EXPECT_GE(files, 7);
+    for (unsigned side : {PSYS_MAX_BITMAP_SIDE, PSYS_MAX_BITMAP_SIDE + 1}) {
+        SCOPED_TRACE(side);
+        std::vector<unsigned char> bytes((side + 7) / 8, 0);
+        bytes[0] = 0x01;
+        create(write_xbm(side, 1, bytes));
+        EXPECT_EQ(result, side == PSYS_MAX_BITMAP_SIDE ? 1 : 0) << err;
+        free(ps.particles);
+        ps.particles = nullptr;
+    }
+}
+
 }  // namespace

@@ -75,7 +75,7 @@ struct twins {
             g.width = WIDTH;
             g.height = HEIGHT;
             g.buffer = plain.buffer.data();
-            psys_automovep_plain(&plain.ps);
+            psys_automovep(&plain.ps);
             paint_particles(&plain.ps, &g, brightness);
             fast.gen.use();
             if (!psys_automovep_simd(&fast.ps, fast.buffer.data(), WIDTH, HEIGHT, brightness, isa, pool, min_part))
@@ -307,7 +307,7 @@ TEST(FastStep, UnknownLawFallsBackToTheLiteralStep) {
         w->gen.use();
         g.buffer = w->buffer.data();
         if (w == &t.plain) {
-            psys_automovep_plain(&w->ps);
+            psys_automovep(&w->ps);
             paint_particles(&w->ps, &g, 50);
         } else {
             move_and_paint_particles(&w->ps, &g, 50);

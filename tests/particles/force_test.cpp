@@ -174,7 +174,7 @@ TEST_F(PsysForces, StarfieldPlacementsStayInTheCentreBox) {
 TEST_F(PsysForces, StarfieldStepOnlyBouncesTheLastParticle) {
     psys_set_stf(ps);
     place({0.5, 0.5, 0.001, 0, 500}, {0.99999, 0.5, 0.001, 0, 500});
-    psys_automovep_plain(ps);
+    psys_automovep(ps);
     EXPECT_EQ(b.x, 1.0);
     EXPECT_DOUBLE_EQ(b.vx, -0.0044);
     EXPECT_EQ(b.vy, 0.0);
@@ -184,7 +184,7 @@ TEST_F(PsysForces, StarfieldStepOnlyBouncesTheLastParticle) {
 TEST_F(PsysForces, FixedParticlesTakePartInPairsButNeverMove) {
     psys_set_spr(ps);
     place({0.5, 0.5, 0, 0, FIXED_LIFE}, {0.6, 0.5, 0, 0, 500});
-    psys_automovep_plain(ps);
+    psys_automovep(ps);
     EXPECT_EQ(a.x, 0.5);
     EXPECT_EQ(a.y, 0.5);
     EXPECT_DOUBLE_EQ(a.vx, 0.0044);

@@ -100,7 +100,7 @@ TEST(PsysStep, PairsRunFromTheLastToTheFirstThenTheMove) {
     TestSystem sys(4);
     sys.ps.force = record_pair;
     calls.clear();
-    psys_automovep_plain(&sys.ps);
+    psys_automovep(&sys.ps);
     EXPECT_EQ(calls, (std::vector<std::pair<long, long>>{{2, 3}, {1, 2}, {0, 1}}));
     EXPECT_EQ(sys[3].life, 499) << "the move follows";
 
@@ -108,7 +108,7 @@ TEST(PsysStep, PairsRunFromTheLastToTheFirstThenTheMove) {
     single.ps.force = record_pair;
     single[0].vx = 0.001;
     calls.clear();
-    psys_automovep_plain(&single.ps);
+    psys_automovep(&single.ps);
     EXPECT_TRUE(calls.empty());
     EXPECT_DOUBLE_EQ(single[0].x, 0.5044);
 }
