@@ -2,49 +2,24 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <new>
 
 #include "display/gfx-x.h"
 #include "driver/frame.h"
 #include "driver/options.h"
+#include "driver/signals.h"
 #include "driver/stdfds.h"
 #include "particles/psys2d.h"
 #include "particles/workers.h"
 #include "render/render.h"
 
-// Set by a caught signal or the quit key; the run ends at its next test.
-volatile sig_atomic_t cleanup_and_exit = 0;
 // Toggled by the space key: no moving, painting or blurring while set.
 static int paused = 0;
-
-static void setexitevt(int) { cleanup_and_exit = 1; }
-
-// A signal that was ignored when the program started (under nohup, say)
-// stays ignored; the others end the run.
-static void catch_signal(int sig) {
-    struct sigaction current;
-    if (sigaction(sig, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) return;
-    signal(sig, setexitevt);
-}
-
-static void signalhandler() {
-    catch_signal(SIGHUP);
-    catch_signal(SIGINT);
-    catch_signal(SIGPIPE);
-    catch_signal(SIGALRM);
-    catch_signal(SIGTERM);
-    catch_signal(SIGXCPU);
-    catch_signal(SIGXFSZ);
-    catch_signal(SIGVTALRM);
-    catch_signal(SIGPROF);
-    catch_signal(SIGUSR1);
-    catch_signal(SIGUSR2);
-}
 
 // Its wording, "CONTOLS" included, is kept as the program has always printed it.
 static void print_keyboard_help() {
@@ -133,6 +108,35 @@ static int64_t monotonic_us() {
     return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
 
+// The frame loop, until the frame limit or the flag ends it.
+static void run_frames(gfx *g, psys *ps, const run_settings &settings) {
+    // The threads for the frame's work, started once for the run.
+    workers pool(workers_wanted());
+    g->pool = &pool;
+
+    uint32_t frame = 0;
+    do {
+        const int64_t frame_start = monotonic_us();
+        if (settings.mode_period != 0 && frame % static_cast<uint32_t>(settings.mode_period) == 0) psys_set_rnd(ps);
+        if (!paused) {
+            move_and_paint_particles(ps, g, settings.brightness);
+            render_blurred_buffer(g);
+        }
+        handle_keyboard_io(g, ps, 0);
+        // Closing the window from the window manager, or destroying it under
+        // us, ends the run like the quit key.
+        if (gfx_close_requested(g)) cleanup_and_exit = 1;
+        gfx_display_image(g);
+        ++frame;
+        usleep(static_cast<useconds_t>(frame_sleep_us(monotonic_us() - frame_start)));
+        if (cleanup_and_exit) {
+            printf("Exiting due to received signal\n");
+            break;
+        }
+    } while (settings.frame_limit == 0 || frame < static_cast<uint32_t>(settings.frame_limit));
+    g->pool = nullptr;
+}
+
 int main(int argc, char **argv) {
     // Before anything is opened: a closed standard descriptor would hand its
     // number to the X connection, and our messages would go into it.
@@ -178,31 +182,14 @@ int main(int argc, char **argv) {
         return 1;
     }
 
-    // The threads for the frame's work, started once for the run.
-    workers pool(workers_wanted());
-    g.pool = &pool;
-
-    uint32_t frame = 0;
-    do {
-        const int64_t frame_start = monotonic_us();
-        if (settings.mode_period != 0 && frame % static_cast<uint32_t>(settings.mode_period) == 0) psys_set_rnd(&ps);
-        if (!paused) {
-            move_and_paint_particles(&ps, &g, settings.brightness);
-            render_blurred_buffer(&g);
-        }
-        handle_keyboard_io(&g, &ps, 0);
-        // Closing the window from the window manager, or destroying it under
-        // us, ends the run like the quit key.
-        if (gfx_close_requested(&g)) cleanup_and_exit = 1;
-        gfx_display_image(&g);
-        ++frame;
-        usleep(static_cast<useconds_t>(frame_sleep_us(monotonic_us() - frame_start)));
-        if (cleanup_and_exit) {
-            printf("Exiting due to received signal\n");
-            break;
-        }
-    } while (settings.frame_limit == 0 || frame < static_cast<uint32_t>(settings.frame_limit));
-
+    // Memory that runs out during the run (the fast step's lists, a larger
+    // picture's buffers) ends it as any other end does: message, clean-up,
+    // status 1.
+    try {
+        run_frames(&g, &ps, settings);
+    } catch (const std::bad_alloc &) {
+        fprintf(stderr, "Out of memory\n");
+    }
     gfx_cleanup(&g);
     release_run_storage(&ps);
     return 1;

@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <type_traits>
 #include <vector>
@@ -120,6 +121,7 @@ struct part {
     // from `draws`. Else they are put off to here, highest index first, for
     // the owning thread (see place_back).
     std::vector<deferred> *replaced = nullptr;
+    bool out_of_memory = false;  // `replaced` could not grow: the step is incomplete
     random_lease *draws = nullptr;
     // How far below the chunk being worked on its records are fetched: one
     // block on one thread; two on a pool, whose threads share the memory and
@@ -278,7 +280,14 @@ struct kernel {
             const int lane = 31 - __builtin_clz(out);
             out &= ~(1u << lane);
             if (put_off != 0) {
-                pt.replaced->push_back({j + lane, ps[j + lane], 0, 0});
+                // The list grows on a pool thread, where an exception would
+                // end the process: a failure is noted, and the owning thread
+                // raises it once the job is done.
+                try {
+                    pt.replaced->push_back({j + lane, ps[j + lane], 0, 0});
+                } catch (const std::bad_alloc &) {
+                    pt.out_of_memory = true;
+                }
                 continue;
             }
             x[lane] = star_spawn_coord(pt.draws->next());
@@ -1047,6 +1056,7 @@ void step_threaded(const step_params &sp, const canvas &cv, step_fns fns, worker
         pt.below = pt.lo > 0 ? ps[pt.lo - 1] : particle{};
         pt.pending_count = 0;
         pt.pending_lost = false;
+        pt.out_of_memory = false;
         st.replaced[p].clear();
         st.swept[p].store(false, std::memory_order_relaxed);
     }
@@ -1057,6 +1067,8 @@ void step_threaded(const step_params &sp, const canvas &cv, step_fns fns, worker
             job.run(t, cv.buffer == nullptr ? nullptr : t == 0 ? cv.buffer : st.canvases[t - 1].data());
         });
     }
+    for (int p = 0; p < parts; ++p)
+        if (st.parts[p].out_of_memory) throw std::bad_alloc();
     for (int p = 0; p < parts; ++p) respawn_part(sp, cv, st.parts[p]);
 
     if (cv.buffer == nullptr) return;

@@ -5,6 +5,8 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <new>
+#include <system_error>
 
 int workers_parse(const char *text) {
     if (text == nullptr || *text < '0' || *text > '9') return 0;
@@ -31,8 +33,14 @@ workers::workers(int threads) {
     sigset_t all, before;
     sigfillset(&all);
     pthread_sigmask(SIG_SETMASK, &all, &before);  // inherited by the threads
-    threads_.reserve(static_cast<size_t>(threads - 1));
-    for (int k = 1; k < threads; ++k) threads_.emplace_back(&workers::serve, this, k);
+    // A thread that cannot be started (no memory for its stack, a limit on
+    // threads) leaves the pool smaller; the work is shared among the rest.
+    try {
+        threads_.reserve(static_cast<size_t>(threads - 1));
+        for (int k = 1; k < threads; ++k) threads_.emplace_back(&workers::serve, this, k);
+    } catch (const std::system_error &) {
+    } catch (const std::bad_alloc &) {
+    }
     pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
