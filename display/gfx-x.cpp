@@ -12,8 +12,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include <X11/Xatom.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include "render/render.h"
@@ -92,13 +94,17 @@ static int match_window_visual(Display *d, const XWindowAttributes *attr, XVisua
 // The fallback height on a screen: its height cut to a multiple of 256, less
 // 256. Screens (or screen-saver windows) under 272 lines would get no lines at
 // all from that; they use their whole height, at least the minimum size.
+// Either is held to MAX_RES, like the own window's size: a screen-saver window
+// may be as large as its owner likes, and the picture is then centred on it.
 static int root_fallback_height(int screen_height) {
     int h = (screen_height & ~0xff) - 256;
-    if (h >= MIN_RES) return h;
-    return screen_height < MIN_RES ? MIN_RES : screen_height;
+    if (h < MIN_RES) h = screen_height < MIN_RES ? MIN_RES : screen_height;
+    return h > MAX_RES ? MAX_RES : h;
 }
 
-static int root_fallback_width(int screen_width) { return screen_width < MIN_RES ? MIN_RES : screen_width; }
+static int root_fallback_width(int screen_width) {
+    return screen_width < MIN_RES ? MIN_RES : screen_width > MAX_RES ? MAX_RES : screen_width;
+}
 
 // The picture on a root-mode drawable of dw x dh, at start and whenever the
 // drawable changes size: the size the user asked for where it is in range,
@@ -165,7 +171,32 @@ static void set_desktop_properties(gfx *g) {
                     reinterpret_cast<const unsigned char *>(title), sizeof title - 1);
 }
 
-// Own-window mode: a top-level window titled "vorbles", mapped before we return.
+// How long the set-up waits for the window manager to map the window.
+static const int MAP_WAIT_MS = 1000;
+
+static int64_t monotonic_ms() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// Takes the event that reports the window mapped (or destroyed) from the
+// queue, waiting for it up to MAP_WAIT_MS. A window manager may keep the
+// window unmapped (started iconic, on another desktop) for as long as it
+// likes; the run then goes on and draws once the window is shown. A caught
+// signal ends the wait at once, and the run sequence then ends the run.
+static void wait_for_map(Display *d, Window w) {
+    const int64_t deadline = monotonic_ms() + MAP_WAIT_MS;
+    XEvent ev;
+    while (!XCheckIfEvent(d, &ev, WaitForNotify, reinterpret_cast<XPointer>(w))) {
+        const int64_t left = deadline - monotonic_ms();
+        if (left <= 0) return;
+        pollfd p{ConnectionNumber(d), POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(left)) < 0 && errno == EINTR) return;
+    }
+}
+
+// Own-window mode: a top-level window titled "vorbles", normally mapped before we return.
 static int setup_own_window(gfx *g) {
     Display *d = g->display;
     Window root = RootWindow(d, g->vinfo.screen);
@@ -197,8 +228,7 @@ static int setup_own_window(gfx *g) {
     }
     XSync(d, False);
     XStoreName(d, g->window, "vorbles");
-    XEvent ev;
-    XIfEvent(d, &ev, WaitForNotify, reinterpret_cast<XPointer>(g->window));
+    wait_for_map(d, g->window);
     g->gc = XCreateGC(d, g->window, 0, nullptr);
     // The map event may have been queued before the title went out; make
     // sure the server has it before the first frame.
@@ -386,7 +416,7 @@ static int remake_image(gfx *g, int width, int height) {
     gfx old = *g;
     g->width = width;
     g->height = height;
-    if (!gfx_setup_ximage(g)) {
+    if (!gfx_resize_ximage(g)) {
         *g = old;
         return 0;
     }

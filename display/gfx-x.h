@@ -54,6 +54,8 @@ void gfx_cleanup(gfx *g);
 // gfx_setup_ximage makes the image; the intensity buffer is the renderer's
 // (setup_back_buff), made beside it by gfx_SetupGfx and on a resize.
 int gfx_setup_ximage(gfx *g);
+// The same at a new size during the run, without the start-up's progress lines.
+int gfx_resize_ximage(gfx *g);
 void gfx_display_image(gfx *g);
 void gfx_release_image(gfx *g);
 // Releases the image as gfx_release_image does, without a word: the image is

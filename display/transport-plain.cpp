@@ -19,6 +19,9 @@ int gfx_setup_ximage(gfx *g) {
     return 1;
 }
 
+// Nothing to say at start-up here, so a resize makes the image the same way.
+int gfx_resize_ximage(gfx *g) { return gfx_setup_ximage(g); }
+
 void gfx_display_image(gfx *g) {
     XPutImage(g->display, g->window, g->gc, g->image, 0, 0, g->x_offset, g->y_offset, g->width, g->height);
     XSync(g->display, False);

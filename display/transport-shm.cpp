@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "display/gfx-x.h"  // before XShm.h, which needs Xlib's types
 
@@ -47,8 +48,10 @@ static int give_up(gfx *g) {
     return 0;
 }
 
-int gfx_setup_ximage(gfx *g) {
-    g->transport = new gfx_transport{};
+// The image in a new segment; the progress lines only when `announce` (at start-up).
+static int make_image(gfx *g, bool announce) {
+    g->transport = new (std::nothrow) gfx_transport{};
+    if (!g->transport) return 0;
     XShmSegmentInfo *shm = &g->transport->shminfo;
     g->image = XShmCreateImage(g->display, g->vinfo.visual, g->vinfo.depth, ZPixmap, nullptr, shm, g->width, g->height);
     if (!g->image) {
@@ -71,14 +74,14 @@ int gfx_setup_ximage(gfx *g) {
     // killed: it then goes with the last attachment, however the run ends.
     // Linux still lets the server attach it while we hold it.
     shmctl(shm->shmid, IPC_RMID, nullptr);
-    fprintf(stderr, "Created Shared memory segment ID: %d\n", shm->shmid);
+    if (announce) fprintf(stderr, "Created Shared memory segment ID: %d\n", shm->shmid);
     if (addr == reinterpret_cast<void *>(-1)) {
         fprintf(stderr, "Unable to attach shared memory segment %d: %s\n", shm->shmid, strerror(attach_errno));
         return give_up(g);
     }
     g->image->data = static_cast<char *>(addr);
     shm->shmaddr = static_cast<char *>(addr);
-    fprintf(stderr, "Have attached shm segment at %p\n", addr);
+    if (announce) fprintf(stderr, "Have attached shm segment at %p\n", addr);
     shm->readOnly = False;
 
     if (!server_attach(g->display, shm)) {
@@ -89,6 +92,10 @@ int gfx_setup_ximage(gfx *g) {
     }
     return 1;
 }
+
+int gfx_setup_ximage(gfx *g) { return make_image(g, true); }
+
+int gfx_resize_ximage(gfx *g) { return make_image(g, false); }
 
 void gfx_display_image(gfx *g) {
     XShmPutImage(g->display, g->window, g->gc, g->image, 0, 0, g->x_offset, g->y_offset, g->width, g->height, False);

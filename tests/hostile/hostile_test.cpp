@@ -8,10 +8,15 @@
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 #include <signal.h>
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -310,6 +315,217 @@ TEST_F(Hostile, AlternativeRendererIsOpaqueOnDepth32) {
         send_key(c.d, w, XK_q);
         EXPECT_EQ(finish(*p, 15).status, 1);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Seconds since a moment, for the time a run takes to end.
+double seconds_since(std::chrono::steady_clock::time_point t) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+}
+
+// Sends the signal and returns the run's end and how long it took to come.
+RunResult end_by_signal(Process &p, int sig, double *took) {
+    const auto sent = std::chrono::steady_clock::now();
+    p.signal(sig);
+    RunResult r = p.wait(15);
+    *took = seconds_since(sent);
+    EXPECT_FALSE(r.timed_out);
+    return r;
+}
+
+// A bitmap that declares a size the reader cannot hold (a side of 0,
+// negative or huge, in every spelling that once came back as success) is
+// refused as unreadable before anything is scanned: no gigabytes read, no
+// read past the data.
+TEST_F(Hostile, BitmapsDeclaringImpossibleSizesAreRefused) {
+    const std::vector<std::pair<std::string, std::string>> sizes = {
+        {"8", "-1"},          {"8", "-2147483648"}, {"8", "-2147483647"}, {"2147483647", "1"},
+        {"-1", "2"},          {"9223372036854775808", "2"},               {"0", "2"},
+        {"32769", "1"},       {"8\n#define t_width -1", "2"},
+    };
+    TempDir dir;
+    int n = 0;
+    for (const auto &[width, height] : sizes) {
+        const std::string path = dir / ("b" + std::to_string(n++) + ".xbm");
+        std::ofstream(path) << "#define t_width " << width << "\n#define t_height " << height
+                            << "\nstatic char t_bits[] = {\n0x01,0x02};\n";
+        for (const std::string program : kPrograms) {
+            SCOPED_TRACE(program + " " + width + " x " + height);
+            RunResult r = run({program, "-i", path, "-x", "100", "-y", "80", "-l", "2"}, env(), 20);
+            EXPECT_EQ(r.status, 1);
+            EXPECT_NE(r.out.find("Reading from file " + path + " returns 2\n"), std::string::npos) << r.out;
+            EXPECT_EQ(r.out.find("Opened file"), std::string::npos) << r.out;
+            EXPECT_NE(r.err.find("Unable to read bitmap file " + path + "\nUnable to create particles\n"),
+                      std::string::npos)
+                << r.err;
+            EXPECT_LT(r.max_rss_kb, 1 << 20) << "peak memory";
+        }
+    }
+}
+
+// A window manager that never maps the window (it starts windows iconic, or
+// on another desktop): the run starts all the same, and a signal ends it.
+TEST_F(Hostile, WindowThatIsNeverMappedStillEndsOnASignal) {
+    Connection wm(server().display());
+    XSelectInput(wm.d, DefaultRootWindow(wm.d), SubstructureRedirectMask);
+    XSync(wm.d, False);
+    for (const std::string program : kPrograms)
+        for (int sig : {SIGTERM, SIGINT}) {
+            SCOPED_TRACE(program + " signal " + std::to_string(sig));
+            Process p({program, "-x", "100", "-y", "80", "-n", "500"}, env());
+            ASSERT_TRUE(p.wait_for("KEYBOARD CONTOLS", 30)) << p.err();
+            double took = 0;
+            RunResult r = end_by_signal(p, sig, &took);
+            EXPECT_LT(took, 2.0);
+            EXPECT_EQ(r.status, 1);
+            EXPECT_TRUE(ends_with(r.out, exit_tail(program))) << r.out;
+            expect_no_segment_left(p.pid());
+        }
+}
+
+// Where the run is blocked and never gets to look at the flag, a
+// termination signal still ends it within two seconds, with status 1: a
+// stopped X server, a display that accepts and never answers, a pipe on
+// standard output that nobody reads.
+// (The signal handling is the same in both programs: one is enough.)
+TEST_F(Hostile, ASignalEndsARunThatIsBlocked) {
+    const std::string program = VORBLES_BIN;
+    {
+        {
+            Xvfb stopped({"-screen", "0", "320x240x24", "-noreset"});
+            Process p({program, "-x", "100", "-y", "80", "-n", "500"}, {{"DISPLAY", stopped.display()}});
+            ASSERT_TRUE(p.wait_for("KEYBOARD CONTOLS", 30)) << p.err();
+            kill(stopped.pid(), SIGSTOP);
+            sleep_s(0.2);
+            double took = 0;
+            RunResult r = end_by_signal(p, SIGTERM, &took);
+            kill(stopped.pid(), SIGCONT);
+            EXPECT_LT(took, 2.0) << "stopped server";
+            EXPECT_EQ(r.status, 1);
+        }
+        {
+            // Xlib's connection to display N over TCP goes to port 6000 + N;
+            // the kernel completes it, and nobody ever reads or answers.
+            const int s = socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in at{};
+            at.sin_family = AF_INET;
+            at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            int display = 50;
+            for (; display < 150; ++display) {
+                at.sin_port = htons(static_cast<uint16_t>(6000 + display));
+                if (bind(s, reinterpret_cast<sockaddr *>(&at), sizeof at) == 0) break;
+            }
+            ASSERT_EQ(listen(s, 4), 0);
+            Process p({program, "-x", "100", "-y", "80"}, {{"DISPLAY", "127.0.0.1:" + std::to_string(display)}});
+            sleep_s(0.5);
+            double took = 0;
+            RunResult r = end_by_signal(p, SIGHUP, &took);
+            close(s);
+            EXPECT_LT(took, 2.0) << "silent display";
+            EXPECT_EQ(r.status, 1);
+        }
+        {
+            // A pipe filled to the brim: the first line the program writes blocks.
+            TempDir dir;
+            const std::string fifo = dir / "out";
+            ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+            const int held = open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+            ASSERT_GE(held, 0);
+            const std::string block(4096, 'x');
+            while (write(held, block.data(), block.size()) > 0) {
+            }
+            Process p({"sh", "-c", "exec \"$0\" \"$@\" > " + fifo, program, "-x", "100", "-y", "80", "-n", "500"}, env());
+            sleep_s(1.0);
+            ASSERT_TRUE(p.running());
+            double took = 0;
+            RunResult r = end_by_signal(p, SIGINT, &took);
+            close(held);
+            EXPECT_LT(took, 2.0) << "full pipe";
+            EXPECT_EQ(r.status, 1);
+            expect_no_segment_left(p.pid());
+        }
+    }
+}
+
+// A screen-saver window far larger than a picture may be gets a picture of
+// 4096 x 4096 at most, at start and after a resize: its segment (vorbles)
+// and the memory of either program stay that size.
+TEST_F(Hostile, PictureOnAHugeScreenSaverWindowIsBounded) {
+    Connection owner(server().display());
+    const Window saver = make_window(owner.d, 0, 0, 20000, 20000);
+    const long long bound = 4096LL * 4096 * 4;
+    for (const std::string program : kPrograms) {
+        SCOPED_TRACE(program);
+        Process p({program, "-r", "-n", "2000"}, env(std::to_string(saver)));
+        ASSERT_TRUE(p.wait_for("KEYBOARD CONTOLS", 30)) << p.err();
+        sleep_s(0.3);
+        for (int id : segments_created_by_pid(p.pid())) {
+            const auto seg = shm_segment(id);
+            if (seg) {
+                EXPECT_LE(seg->size, bound) << "segment " << id;
+            }
+        }
+        XResizeWindow(owner.d, saver, 32000, 32000);
+        XSync(owner.d, False);
+        sleep_s(0.5);
+        for (int id : segments_created_by_pid(p.pid())) {
+            const auto seg = shm_segment(id);
+            if (seg) {
+                EXPECT_LE(seg->size, bound) << "segment " << id;
+            }
+        }
+        p.signal(SIGTERM);
+        RunResult r = finish(p, 15);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_LT(r.max_rss_kb, 600 * 1024) << "peak memory";
+        XResizeWindow(owner.d, saver, 20000, 20000);
+        XSync(owner.d, False);
+    }
+    XDestroyWindow(owner.d, saver);
+}
+
+#ifndef VORBLES_SANITIZED  // the sanitizers' own memory does not fit such a limit
+// Memory or threads that run out end the run with a message, the clean-up
+// (the root window given back) and status 1; a thread that cannot start
+// only means fewer threads.
+TEST_F(Hostile, MemoryAndThreadsRunningOut) {
+    for (const std::string program : kPrograms) {
+        SCOPED_TRACE(program);
+        clear_root();
+        RunResult r = run({"sh", "-c", "ulimit -v 100000; exec \"$0\" \"$@\"", program, "-r", "-n", "2000000", "-l",
+                           "5"},
+                          env(), 30);
+        EXPECT_EQ(r.signal, 0);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(ends_with(r.err, "Out of memory\n") || ends_with(r.err, "Unable to create particles\n")) << r.err;
+        EXPECT_EQ(lit_on_root(), 0);
+
+        r = run({"sh", "-c", "ulimit -v 100000; exec \"$0\" \"$@\"", program, "-x", "4096", "-y", "4096", "-l", "3"},
+                {{"DISPLAY", server().display()}, {"VORBLES_THREADS", "8"}}, 30);
+        EXPECT_EQ(r.signal, 0);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err.find("terminate"), std::string::npos) << r.err;
+    }
+}
+#endif
+
+// A picture that changes size announces no new segment: the set-up's lines
+// come once.
+TEST_F(Hostile, ResizesPrintNothing) {
+    Window w = 0;
+    auto p = start_in_window(VORBLES_BIN, {"-x", "100", "-y", "80", "-n", "500"}, &w);
+    for (int i = 0; i < 10; ++i) {
+        XResizeWindow(c.d, w, 100 + 20 * (i % 2), 80);
+        XSync(c.d, False);
+        sleep_s(0.1);
+    }
+    send_key(c.d, w, XK_q);
+    RunResult r = finish(*p, 15);
+    EXPECT_EQ(occurrences(r.err, "Created Shared memory segment ID: "), 1) << r.err;
+    EXPECT_EQ(occurrences(r.err, "Have attached shm segment at "), 1) << r.err;
 }
 
 }  // namespace

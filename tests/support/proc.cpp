@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -131,8 +132,12 @@ Process::~Process() {
 
 bool Process::running() {
     if (reaped_) return false;
-    pid_t r = waitpid(pid_, &wstatus_, WNOHANG);
-    if (r == pid_) reaped_ = true;
+    rusage use{};
+    pid_t r = wait4(pid_, &wstatus_, WNOHANG, &use);
+    if (r == pid_) {
+        reaped_ = true;
+        max_rss_kb_ = use.ru_maxrss;
+    }
     return !reaped_;
 }
 
@@ -167,6 +172,7 @@ RunResult Process::wait(double timeout_s) {
         sleep_s(0.01);
     }
     if (WIFEXITED(wstatus_)) r.status = WEXITSTATUS(wstatus_);
+    r.max_rss_kb = max_rss_kb_;
     if (WIFSIGNALED(wstatus_)) r.signal = WTERMSIG(wstatus_);
     r.out = out();
     r.err = err();

@@ -18,6 +18,7 @@ struct RunResult {
     int status = -1;         // exit status, or -1 when ended by a signal
     int signal = 0;          // the signal that ended it, or 0
     bool timed_out = false;  // killed because it ran past its time limit
+    long max_rss_kb = 0;     // its peak resident memory
     std::string out;
     std::string err;
 };
@@ -47,6 +48,7 @@ private:
     bool reaped_ = false;
     bool checked_ = false;
     int wstatus_ = 0;
+    long max_rss_kb_ = 0;
     std::string out_path_, err_path_, sanitizer_log_;
 };
 

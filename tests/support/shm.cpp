@@ -18,9 +18,9 @@ std::vector<Segment> all_segments() {
     std::getline(in, line);  // key shmid perms size cpid lpid ...; perms in octal
     while (std::getline(in, line)) {
         std::istringstream f(line);
-        long long key, size;
+        long long key;
         Segment s;
-        if (f >> key >> s.id >> std::oct >> s.mode >> std::dec >> size >> s.creator) all.push_back(s);
+        if (f >> key >> s.id >> std::oct >> s.mode >> std::dec >> s.size >> s.creator) all.push_back(s);
     }
     return all;
 }

@@ -13,6 +13,7 @@ struct Segment {
     int id = -1;
     unsigned mode = 0;  // permission bits, and SHM_DEST once marked for removal
     pid_t creator = 0;
+    long long size = 0;  // bytes
 };
 
 // The segment with that id, while the system holds it.
@@ -29,7 +30,7 @@ bool shm_gone_within(int id, double seconds);
 void expect_no_segment_left(pid_t creator);
 
 // The ids vorbles printed in its standard error, "Created Shared memory
-// segment ID: %d", one at start and one per new picture size.
+// segment ID: %d": one, at start.
 std::vector<int> printed_segments(const std::string &err);
 
 // The first of them, or -1.
