@@ -13,7 +13,7 @@ BENCH_PKGS = $(BUILD_PKGS) libbenchmark-dev
 
 CROSS_PKGS = g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user libx11-dev:arm64 libxext-dev:arm64 libgtest-dev:arm64
 
-.PHONY: all run test test-aarch64 bench programs build build-asan deps-build deps-test install clean
+.PHONY: all run test test-aarch64 bench fuzz programs build build-asan deps-build deps-test install clean
 
 PROGRAMS  = vorbles vorbles-plain
 CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -71,9 +71,28 @@ bench:
 	cmake --build $(BUILD) -j $(JOBS) --target benchmarks
 	BENCH_FULL="$(BENCH_FULL)" scripts/bench $(BUILD)
 
+# The bitmap layout under libFuzzer for FUZZ_TIME seconds (default 60), from
+# the seeds and the inputs that once found faults; new inputs collect in
+# build-fuzz/corpus, and a crashing one is written to build-fuzz/. Xlib's
+# reader itself reserves (and never touches) 4 GB for some declared sizes,
+# or asks for more than there is, which it then reports as a failed read:
+# hence the malloc limit above the memory limit, and null for too much.
+FUZZ_TIME ?= 60
+FUZZ_PKGS  = clang libclang-rt-dev libx11-dev cmake make
+fuzz:
+	@scripts/ensure-packages $(FUZZ_PKGS)
+	cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DVORBLES_FUZZ=ON -DVORBLES_TESTS=OFF -DVORBLES_BENCH=OFF
+	cmake --build build-fuzz -j $(JOBS) --target bitmap_fuzz
+	mkdir -p build-fuzz/corpus
+	cd build-fuzz && ASAN_OPTIONS=allocator_may_return_null=1 ./bitmap_fuzz -max_total_time=$(FUZZ_TIME) -max_len=16384 -close_fd_mask=3 \
+	    -rss_limit_mb=2560 -malloc_limit_mb=8192 -print_final_stats=1 \
+	    -dict=../tests/fuzz/xbm.dict \
+	    corpus ../tests/fuzz/seeds ../tests/fuzz/regressions
+
 # PREFIX (default /usr/local) and DESTDIR as usual.
 install: programs
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD)-aarch64
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD)-aarch64 build-fuzz
