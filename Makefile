@@ -85,8 +85,8 @@ fuzz:
 	    -DVORBLES_FUZZ=ON -DVORBLES_TESTS=OFF -DVORBLES_BENCH=OFF
 	cmake --build build-fuzz -j $(JOBS) --target bitmap_fuzz
 	mkdir -p build-fuzz/corpus
-	cd build-fuzz && ASAN_OPTIONS=allocator_may_return_null=1 ./bitmap_fuzz -max_total_time=$(FUZZ_TIME) -max_len=16384 -close_fd_mask=3 \
-	    -rss_limit_mb=2560 -malloc_limit_mb=8192 -print_final_stats=1 \
+	cd build-fuzz && ASAN_OPTIONS=allocator_may_return_null=1:quarantine_size_mb=16 ./bitmap_fuzz -max_total_time=$(FUZZ_TIME) -max_len=16384 -close_fd_mask=3 \
+	    -rss_limit_mb=4096 -malloc_limit_mb=1048576 -print_final_stats=1 \
 	    -dict=../tests/fuzz/xbm.dict \
 	    corpus ../tests/fuzz/seeds ../tests/fuzz/regressions
 
