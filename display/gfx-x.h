@@ -7,8 +7,28 @@
 // What one image transport keeps beside the image (the shared-memory segment
 // of vorbles); defined in that transport's file, absent in the plain one.
 struct gfx_transport;
+// The run's catch of protocol errors about the drawable (display/events.cpp).
+struct gfx_run_trap;
 
 struct workers;
+
+// Sizes of the picture outside this range fall back to a default (the own
+// window) or are held to it (a root window or screen saver's window).
+constexpr int GFX_MIN_RES = 16;
+constexpr int GFX_MAX_RES = 4096;
+
+// The most monitors a picture is shown on at once.
+constexpr int GFX_MAX_PLACES = 16;
+
+// What the drawable's events have told since the last look (display/events.cpp).
+struct gfx_view {
+    int mapped;       // the own window is mapped, or the screen saver's window viewable
+    int obscured;     // the drawable is fully covered, as the server reports it
+    int new_width;    // a size the drawable was given and the picture has not followed yet
+    int new_height;   // (0 when none)
+    int close_asked;  // the window manager asked to close the window
+    int lost;         // the drawable was destroyed under the program
+};
 
 struct gfx {
     Display *display;
@@ -31,23 +51,53 @@ struct gfx {
     int requested_height;
     int x_offset;
     int y_offset;
-    Atom wm_delete;  // WM_DELETE_WINDOW of the own window, None in root-window mode
+    // Further places the same picture is put at each frame: the centres of
+    // the other monitors of a root window that spans several.
+    int extra_places;
+    int extra_x[GFX_MAX_PLACES];
+    int extra_y[GFX_MAX_PLACES];
+    // The characters the program acts on, set before the set-up: a key whose
+    // character is none of them is read in the keyboard's first group.
+    const char *keys;
+    // Set by a set-up that failed where another way may work: one line for
+    // the user, printed by the caller after its own.
+    const char *advice;
+    Atom wm_protocols, wm_delete, wm_ping;  // None in root-window mode
+    gfx_view view;
+    gfx_run_trap *run_trap;
     workers *pool;   // threads for the renderer and the particle step; null runs them on this thread
     gfx_transport *transport;  // the image transport's own; null in vorbles-plain and without an image
 };
 
-// Set-up, key polling and teardown.
+// Set-up and teardown.
 int gfx_SetupGfx(gfx *g);
 Bool WaitForNotify(Display *d, XEvent *e, XPointer arg);
 int constrain_res(int *w, int wmin, int wmax, int wrep, int *h, int hmin, int hmax, int hrep);
-int gfx_getkey(gfx *g);
-// Discards the own window's unread pointer, button and structure events and
-// reports 1 when the window manager asked to close the window, or once the
-// drawable has been destroyed under the program (by another client, or by the
-// owner of a screen saver's window); else 0.
-// When the drawable has changed size, the picture follows it (see gfx-x.cpp).
-int gfx_close_requested(gfx *g);
 void gfx_cleanup(gfx *g);
+
+// Keys: the character of the next pending key press, or 0 (display/keys.cpp).
+int gfx_getkey(gfx *g);
+
+// The drawable's events (display/events.cpp). Each call first reads every
+// pending event but key presses, which stay for gfx_getkey.
+// What ends the run: GFX_CLOSE_ASKED once when the window manager asked to
+// close the window, GFX_DRAWABLE_LOST from when the drawable was destroyed
+// under the program (by another client, or by the owner of a screen saver's
+// window); else 0.
+constexpr int GFX_CLOSE_ASKED = 1;
+constexpr int GFX_DRAWABLE_LOST = 2;
+int gfx_close_requested(gfx *g);
+// Whether any of the picture can be seen: the own window mapped and not
+// fully covered, a screen saver's window viewable and not fully covered; the
+// root window always.
+int gfx_visible(gfx *g);
+// A new size of the drawable: the picture is made anew to follow it.
+void gfx_follow_size(gfx *g);
+// Waits until an event arrives, a signal is caught or timeout_ms pass.
+void gfx_wait(gfx *g, int timeout_ms);
+
+// Where the picture goes on the drawable (display/places.cpp).
+void gfx_place_picture(gfx *g, int drawable_width, int drawable_height);
 
 // Image transport: one implementation per program, linked in as
 // transport-shm.cpp (vorbles) or transport-plain.cpp (vorbles-plain).
@@ -56,11 +106,17 @@ void gfx_cleanup(gfx *g);
 int gfx_setup_ximage(gfx *g);
 // The same at a new size during the run, without the start-up's progress lines.
 int gfx_resize_ximage(gfx *g);
+// Puts the image at every place of the picture, then waits for the server.
 void gfx_display_image(gfx *g);
 void gfx_release_image(gfx *g);
 // Releases the image as gfx_release_image does, without a word: the image is
 // being made anew at another size and the run goes on.
 void gfx_discard_image(gfx *g);
 
-// Colour table.
+// Colour table (display/cmap.cpp).
 void gfx_create_cmap(gfx *g);
+// The bits of a depth-32 pixel outside the three channels: alpha.
+unsigned long gfx_alpha_bits(const XImage *image);
+// Paints the whole image with colour-table entry 0, so that the pixels the
+// renderer never writes are opaque on a visual with alpha.
+void gfx_fill_black(gfx *g);

@@ -24,6 +24,8 @@ int gfx_resize_ximage(gfx *g) { return gfx_setup_ximage(g); }
 
 void gfx_display_image(gfx *g) {
     XPutImage(g->display, g->window, g->gc, g->image, 0, 0, g->x_offset, g->y_offset, g->width, g->height);
+    for (int i = 0; i < g->extra_places; ++i)
+        XPutImage(g->display, g->window, g->gc, g->image, 0, 0, g->extra_x[i], g->extra_y[i], g->width, g->height);
     XSync(g->display, False);
 }
 

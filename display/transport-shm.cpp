@@ -10,6 +10,7 @@
 #include <new>
 
 #include "display/gfx-x.h"  // before XShm.h, which needs Xlib's types
+#include "display/x-error-trap.h"
 
 #include <X11/extensions/XShm.h>
 
@@ -18,26 +19,20 @@ struct gfx_transport {
     XShmSegmentInfo shminfo;
 };
 
-// Set by the temporary handler of server_attach when the server refuses the segment.
-static int attach_refused;
-
-static int note_attach_error(Display *, XErrorEvent *) {
-    attach_refused = 1;
-    return 0;
-}
-
 // Has the server attach the segment. A server that cannot reports it with a
 // protocol error, which would otherwise end the process in Xlib's handler.
 static int server_attach(Display *d, XShmSegmentInfo *shminfo) {
     if (!XShmQueryExtension(d)) return 0;
     XSync(d, False);
-    attach_refused = 0;
-    XErrorHandler old = XSetErrorHandler(note_attach_error);
-    Status ok = XShmAttach(d, shminfo);
-    XSync(d, False);
-    XSetErrorHandler(old);
-    return ok && !attach_refused;
+    x_error_trap trap;
+    const Status ok = XShmAttach(d, shminfo);
+    return ok && !trap.refused(d);
 }
+
+// Where shared memory cannot be had, the other program may well work.
+static const char PLAIN_ADVICE[] =
+    "vorbles-plain draws without shared memory: use it for this display (X over the network, or a server without "
+    "MIT-SHM)";
 
 // Ends a set-up that failed after the image was made.
 static int give_up(gfx *g) {
@@ -77,6 +72,7 @@ static int make_image(gfx *g, bool announce) {
     if (announce) fprintf(stderr, "Created Shared memory segment ID: %d\n", shm->shmid);
     if (addr == reinterpret_cast<void *>(-1)) {
         fprintf(stderr, "Unable to attach shared memory segment %d: %s\n", shm->shmid, strerror(attach_errno));
+        g->advice = PLAIN_ADVICE;
         return give_up(g);
     }
     g->image->data = static_cast<char *>(addr);
@@ -87,6 +83,7 @@ static int make_image(gfx *g, bool announce) {
     if (!server_attach(g->display, shm)) {
         // Kept as the program has always printed it.
         fprintf(stderr, "XServer failed to attache to shared memory segment\n");
+        g->advice = PLAIN_ADVICE;
         shmdt(shm->shmaddr);
         return give_up(g);
     }
@@ -99,6 +96,9 @@ int gfx_resize_ximage(gfx *g) { return make_image(g, false); }
 
 void gfx_display_image(gfx *g) {
     XShmPutImage(g->display, g->window, g->gc, g->image, 0, 0, g->x_offset, g->y_offset, g->width, g->height, False);
+    for (int i = 0; i < g->extra_places; ++i)
+        XShmPutImage(g->display, g->window, g->gc, g->image, 0, 0, g->extra_x[i], g->extra_y[i], g->width, g->height,
+                     False);
     XSync(g->display, False);
 }
 

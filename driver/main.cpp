@@ -1,4 +1,4 @@
-// vorbles: the entry point, signals, the run sequence with its frame loop, and the keys.
+// vorbles: the entry point and the run sequence with its frame loop.
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -11,86 +11,13 @@
 
 #include "display/gfx-x.h"
 #include "driver/frame.h"
+#include "driver/keys.h"
 #include "driver/options.h"
 #include "driver/signals.h"
 #include "driver/stdfds.h"
 #include "particles/psys2d.h"
 #include "particles/workers.h"
 #include "render/render.h"
-
-// Toggled by the space key: no moving, painting or blurring while set.
-static int paused = 0;
-
-// Its wording, "CONTOLS" included, is kept as the program has always printed it.
-static void print_keyboard_help() {
-    printf("%s\n", "\n\n\n      ---- KEYBOARD CONTOLS ----");
-    printf("%s\n", "      (Just press them randomly!)");
-    printf("%s\n", "CURRENT FORCE SYSTEM PARAMETER CONTROLS:");
-    printf("  Decrease/Increase variable 1 : '%c' / '%c'\n", '9', '0');
-    printf("  Decrease/Increase variable 2 : '%c' / '%c'\n", 'o', 'p');
-    printf("  Decrease/Increase variable 3 : '%c' / '%c'\n", 'l', ';');
-    printf("  Decrease/Increase variable 4 : '%c' / '%c'\n", '.', '/');
-    printf("  Restore to defaults          : '%c'\n", 'd');
-    printf("%s\n", "\nFORCE SYSTEM:");
-    printf("  grav                         : '%c'\n", '1');
-    printf("  angular                      : '%c'\n", '2');
-    printf("  other (weird)                : '%c'\n", '3');
-    printf("  spring                       : '%c'\n", '4');
-    printf("  cheesy starfield             : '%c'\n", '5');
-    printf("  Random                       : '%c'\n", 'n');
-    printf("  Display this info            : '%c'\n", 'h');
-    printf("%s\n", "\nGENERAL:");
-    printf("  Reset positions + velocities : '%c'\n", 'r');
-    printf("  Switch to other renderer     : '%c'\n", 'R');
-    printf("  Toggle vertical gravity      : '%c'\n", 'g');
-    printf("  PAUSE/UNPAUSE                : '%c'\n", ' ');
-    printf("QUIT                           : '%c'\n", 'q');
-    printf("%s\n", "\n\n\n");
-    printf("%s\n", "run program with -h to see a list of command line options");
-    printf("%s\n", " e.g. -x 800 -y 600 or somesuch.\n\n");
-    printf("%s\n", "Any and all feedback is really welcome, so please ");
-    printf("%s\n", "send patches, advice, ideas, thoughts etc. to");
-    printf("%s\n", "\tvorbles-maintainers@example.org");
-    printf("%s\n", "\n");
-}
-
-// Acts on every key pressed since the last call; the start-up call (first 1)
-// also prints the keyboard help.
-static void handle_keyboard_io(gfx *g, psys *ps, int first) {
-    int key = gfx_getkey(g);
-    if (key == 0 && first != 1) return;
-    for (;;) {
-        switch (key) {
-        case '9': psys_dec_var(ps, 0); break;
-        case '0': psys_inc_var(ps, 0); break;
-        case 'o': psys_dec_var(ps, 1); break;
-        case 'p': psys_inc_var(ps, 1); break;
-        case 'l': psys_dec_var(ps, 2); break;
-        case ';': psys_inc_var(ps, 2); break;
-        case '.': psys_dec_var(ps, 3); break;
-        case '/': psys_inc_var(ps, 3); break;
-        case 'd': psys_reset_defaults(ps); break;
-        case '1': psys_set_gra(ps); break;
-        case '2': psys_set_ang(ps); break;
-        case '3': psys_set_oth(ps); break;
-        case '4': psys_set_spr(ps); break;
-        case '5': psys_set_stf(ps); break;
-        case 'n': psys_set_rnd(ps); break;
-        case 'r': psys_reset_all_particles(ps); break;
-        case 'R': g->alt_renderer = g->alt_renderer == 0 ? 1 : 0; break;
-        case 'g': psys_toggle_gravity(ps); break;
-        case ' ': paused = paused == 0 ? 1 : 0; break;
-        case 'q': cleanup_and_exit = 1; break;
-        default: break;  // 'h' is handled below; every other key does nothing
-        }
-        if (key == 'h' || first == 1) {
-            print_keyboard_help();
-            first = 0;
-        }
-        key = gfx_getkey(g);
-        if (key == 0) return;
-    }
-}
 
 // The particle array and the -i path live until the run ends; handing them
 // back here keeps leak checkers meaningful. (The intensity buffer goes with
@@ -108,32 +35,59 @@ static int64_t monotonic_us() {
     return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
 
-// The frame loop, until the frame limit or the flag ends it.
+// How long a rest while the picture cannot be seen lasts at most before the
+// loop looks again (an event or a caught signal ends it sooner).
+constexpr int HIDDEN_WAIT_MS = 500;
+
+// The line a run ends with when the window went, not a signal or the quit key.
+static const char *closed_line(int why) {
+    return why == GFX_CLOSE_ASKED ? "Exiting: the window was closed" : "Exiting: the window was destroyed";
+}
+
+// Between frames, keys, a window manager's requests and new sizes still act.
+// Returns how the window ended the run, or 0.
+static int between_frames(gfx *g, psys *ps) {
+    handle_keyboard_io(g, ps, 0);
+    const int closed = gfx_close_requested(g);
+    gfx_follow_size(g);
+    return closed;
+}
+
+// The frame loop, until the frame limit, the flag or the window ends it.
+// While nothing of the picture can be seen the loop rests between two
+// frames: no frame work and nothing sent, and the animation's clock stands,
+// so the frames shown are those it would have shown had it never been hidden.
 static void run_frames(gfx *g, psys *ps, const run_settings &settings) {
     // The threads for the frame's work, started once for the run.
     workers pool(workers_wanted());
     g->pool = &pool;
 
     uint32_t frame = 0;
+    int closed = 0;
+    bool unshown = false;  // the last frame was made while the picture could not be seen
     do {
+        while (!cleanup_and_exit && !closed && !gfx_visible(g)) {
+            gfx_wait(g, HIDDEN_WAIT_MS);
+            closed = between_frames(g, ps);
+        }
+        if (cleanup_and_exit || closed) break;
+        if (unshown) gfx_display_image(g);
         const int64_t frame_start = monotonic_us();
         if (settings.mode_period != 0 && frame % static_cast<uint32_t>(settings.mode_period) == 0) psys_set_rnd(ps);
         if (!paused) {
             move_and_paint_particles(ps, g, settings.brightness);
             render_blurred_buffer(g);
         }
-        handle_keyboard_io(g, ps, 0);
-        // Closing the window from the window manager, or destroying it under
-        // us, ends the run like the quit key.
-        if (gfx_close_requested(g)) cleanup_and_exit = 1;
-        gfx_display_image(g);
+        closed = between_frames(g, ps);
+        unshown = !gfx_visible(g);
+        if (!unshown) gfx_display_image(g);
         ++frame;
         usleep(static_cast<useconds_t>(frame_sleep_us(monotonic_us() - frame_start)));
-        if (cleanup_and_exit) {
-            printf("Exiting due to received signal\n");
-            break;
-        }
-    } while (settings.frame_limit == 0 || frame < static_cast<uint32_t>(settings.frame_limit));
+    } while (!cleanup_and_exit && !closed && (settings.frame_limit == 0 || frame < static_cast<uint32_t>(settings.frame_limit)));
+    if (cleanup_and_exit)
+        printf("Exiting due to received signal\n");
+    else if (closed)
+        printf("%s\n", closed_line(closed));
     g->pool = nullptr;
 }
 
@@ -150,6 +104,7 @@ int main(int argc, char **argv) {
 
     g.default_width = 800;
     g.default_height = 600;
+    g.keys = DRIVER_KEYS;
     signalhandler();
     timeval start;
     gettimeofday(&start, nullptr);
@@ -165,6 +120,7 @@ int main(int argc, char **argv) {
 
     if (!gfx_SetupGfx(&g)) {
         fprintf(stderr, "Unable to initialise graphics routines\n");
+        if (g.advice) fprintf(stderr, "%s\n", g.advice);
         release_run_storage(&ps);
         return 1;
     }
