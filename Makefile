@@ -6,8 +6,8 @@ BUILD_ASAN ?= build-asan
 JOBS       ?= 2
 ARGS       ?=
 
-BUILD_PKGS = cmake make g++ libx11-dev libxext-dev
-TEST_PKGS  = $(BUILD_PKGS) googletest libgtest-dev libbenchmark-dev xvfb xauth xdotool x11-apps x11-utils imagemagick man-db groff-base
+BUILD_PKGS = cmake make g++ libx11-dev libxext-dev libxrandr-dev libxinerama-dev
+TEST_PKGS  = $(BUILD_PKGS) googletest libgtest-dev libbenchmark-dev libxtst-dev xvfb xserver-xephyr x11-xkb-utils xauth xdotool x11-apps x11-utils imagemagick man-db groff-base
 RUN_PKGS   = $(BUILD_PKGS) xvfb x11-apps x11-utils imagemagick
 BENCH_PKGS = $(BUILD_PKGS) libbenchmark-dev
 

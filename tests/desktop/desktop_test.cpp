@@ -1,14 +1,19 @@
 // Both programs among the other clients of a desktop: a window manager that
-// closes the window, and a screen saver that lends its own window to draw in.
-#include <X11/keysym.h>
+// closes, hides or covers the window, a screen saver that lends its own
+// window to draw in, several monitors, keyboards of several groups.
 #include <gtest/gtest.h>
+// After gtest, whose names Xlib's macros would clash with.
+#include <X11/XKBlib.h>
+#include <X11/keysym.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "support/proc.h"
 #include "support/programs.h"
+#include "support/requests.h"
 #include "support/shm.h"
 #include "support/window.h"
 #include "support/xvfb.h"
@@ -56,7 +61,7 @@ protected:
 // optionally while paused.
 enum class End { quit_key, close, close_while_paused };
 
-TEST_P(Desktop, ClosingTheWindowEndsTheRunLikeTheQuitKey) {
+TEST_P(Desktop, ClosingTheWindowEndsTheRunLikeTheQuitKeyWithoutClaimingASignal) {
     std::string quit_out;
     for (End end : {End::quit_key, End::close, End::close_while_paused}) {
         SCOPED_TRACE(static_cast<int>(end));
@@ -79,13 +84,15 @@ TEST_P(Desktop, ClosingTheWindowEndsTheRunLikeTheQuitKey) {
         RunResult r = p.wait(15);
         EXPECT_FALSE(r.timed_out) << "the run went on after the request";
         EXPECT_EQ(r.status, 1);
-        const std::string tail = exit_tail(program());
+        // The same output, but a close does not claim a signal.
+        const std::string tail = exit_tail(program(), end == End::quit_key ? kExitLine : kClosedLine);
         ASSERT_GE(r.out.size(), tail.size());
         EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
+        const std::string before = r.out.substr(0, r.out.size() - tail.size());
         if (end == End::quit_key)
-            quit_out = r.out;
+            quit_out = before;
         else
-            EXPECT_EQ(r.out, quit_out);
+            EXPECT_EQ(before, quit_out);
         EXPECT_TRUE(window_gone(c.d, 5));
         if (!is_plain(program())) {
             const auto ids = printed_segments(r.err);
@@ -258,6 +265,130 @@ TEST_P(Desktop, WindowCarriesTheDesktopProperties) {
                        std::string(host) + "\"\n_NET_WM_PID(CARDINAL) = " + std::to_string(p.pid()) + "\n");
     p.signal(SIGTERM);
     EXPECT_EQ(p.wait(30).status, 1);
+}
+
+// Rests for a second while the picture is hidden, with no frame sent, and
+// carries on when it shows again.
+void expect_rest(PutCounter &puts, const std::function<void()> &hide, const std::function<void()> &show) {
+    ASSERT_TRUE(wait_until([&] { return puts.during(0.2) > 0; }, 10)) << "no frames to begin with";
+    hide();
+    sleep_s(0.2);  // the frame under way
+    EXPECT_EQ(puts.during(1.0), 0);
+    show();
+    EXPECT_TRUE(wait_until([&] { return puts.during(0.2) > 0; }, 5)) << "the frames did not resume";
+}
+
+// While nothing of the picture can be seen the program sends no frame, and
+// it carries on when the picture shows again: its own window unmapped (as a
+// window manager iconifies it or switches desktops) or fully covered, and a
+// screen saver's window whose host is hidden. A window is seen covered where
+// the server says so: not under a compositor, so the covered case runs on a
+// server whose windows (of depth 24 there) are not composited.
+// (The frame loop is the same in both programs: one is enough.)
+TEST(DesktopOneProgram, NoFrameIsSentWhileThePictureCannotBeSeen) {
+    const std::string program = VORBLES_BIN;
+    Connection c(server().display(), XErrors::ignored);
+    Xvfb plain(xvfb_depth24_no_composite());
+    for (const Xvfb *on : {&server(), &plain}) {
+        const bool cover = on == &plain;
+        SCOPED_TRACE(cover ? "covered" : "unmapped");
+        Connection x(*on);
+        PutCounter puts(on->display());
+        Process p({program, "-x", "160", "-y", "120", "-n", "2000"}, {{"DISPLAY", on->display()}});
+        ASSERT_TRUE(p.wait_for("KEYBOARD CONTOLS", 30)) << p.err();
+        const Window w = find_window(x.d);
+        ASSERT_NE(w, 0u);
+        Window over = 0;
+        expect_rest(
+            puts,
+            [&] {
+                if (cover) {
+                    over = XCreateSimpleWindow(x.d, DefaultRootWindow(x.d), 0, 0, 400, 300, 0, 0, 0);
+                    XMapRaised(x.d, over);
+                } else {
+                    XUnmapWindow(x.d, w);
+                }
+                XSync(x.d, False);
+            },
+            [&] {
+                if (cover)
+                    XDestroyWindow(x.d, over);
+                else
+                    XMapWindow(x.d, w);
+                XSync(x.d, False);
+            });
+        p.signal(SIGTERM);
+        EXPECT_EQ(p.wait(15).status, 1);
+    }
+    SCOPED_TRACE("screen saver's host unmapped");
+    PutCounter puts(server().display());
+    const Window host = make_window(c.d, 50, 50, 300, 200);
+    const Window saver = XCreateSimpleWindow(c.d, host, 0, 0, 300, 200, 0, 0, 0);
+    XMapWindow(c.d, saver);
+    XSync(c.d, False);
+    Process p({program, "-r", "-n", "2000"}, env(std::to_string(saver)));
+    ASSERT_TRUE(p.wait_for("KEYBOARD CONTOLS", 30)) << p.err();
+    expect_rest(
+        puts, [&] { XUnmapWindow(c.d, host); XSync(c.d, False); }, [&] { XMapWindow(c.d, host); XSync(c.d, False); });
+    p.signal(SIGTERM);
+    EXPECT_EQ(p.wait(15).status, 1);
+    XDestroyWindow(c.d, host);
+    XSync(c.d, False);
+}
+
+// With the second group of a us,ru keyboard active, the keys act as in the
+// first: q quits, h prints the help.
+TEST(DesktopOneProgram, KeysActInEveryGroupOfTheKeyboard) {
+    Xvfb own({"-screen", "0", "640x480x24", "-noreset"});
+    ASSERT_EQ(shell("setxkbmap -display " + own.display() + " -layout us,ru && echo ok"), "ok\n");
+    Connection k(own);
+    ASSERT_TRUE(XkbLockGroup(k.d, XkbUseCoreKbd, 1));
+    XSync(k.d, False);
+    Process p({VORBLES_BIN, "-x", "160", "-y", "120", "-n", "2000"}, {{"DISPLAY", own.display()}});
+    ASSERT_TRUE(p.wait_for("KEYBOARD CONTOLS", 30)) << p.err();
+    const Window w = find_window(k.d);
+    ASSERT_NE(w, 0u);
+    send_key(k.d, w, XK_h);
+    send_key(k.d, w, XK_q);
+    RunResult r = p.wait(15);
+    EXPECT_FALSE(r.timed_out) << "q did not quit";
+    EXPECT_EQ(occurrences(r.out, "KEYBOARD CONTOLS"), 2) << r.out;
+    EXPECT_TRUE(r.out.size() >= kExitLine.size() && r.out.find(kExitLine) != std::string::npos) << r.out;
+}
+
+// On a root window that spans two monitors (Xephyr with two heads), the
+// picture is sized and centred on the first and the same frame is shown,
+// centred, on the second: 800 x 600 gives 800 x 256; on 1024 x 768 at 800, 0
+// it lies from 912, 256.
+TEST_P(Desktop, PictureIsCentredOnEveryMonitor) {
+    Xvfb xephyr("Xephyr", server(), {"-screen", "800x600", "-screen", "1024x768", "+xinerama", "-noreset", "-br"});
+    Connection x(xephyr);
+    ASSERT_EQ(DisplayWidth(x.d, 0), 1824);
+    Process p({program(), "-r", "-n", "20000"}, {{"DISPLAY", xephyr.display()}});
+    ASSERT_TRUE(p.wait_for("KEYBOARD CONTOLS", 30)) << p.err();
+    const Box first{0, 172, 800, 428}, second{912, 256, 1712, 512};
+    bool same = false;
+    Box lit_first, lit_second;
+    for (int tries = 0; tries < 100 && !same; ++tries, sleep_s(0.05)) {
+        const Pixels root = read_pixels(x.d, DefaultRootWindow(x.d), 0, 0, 1824, 768);
+        Pixels a = read_pixels(x.d, DefaultRootWindow(x.d), first.x0, first.y0, 800, 256);
+        Pixels b = read_pixels(x.d, DefaultRootWindow(x.d), second.x0, second.y0, 800, 256);
+        lit_first = lit_box(a);
+        lit_second = lit_box(b);
+        long outside = 0;
+        for (int y = 0; y < 768; ++y)
+            for (int col = 0; col < 1824; ++col) {
+                const bool in_first = col >= first.x0 && col < first.x1 && y >= first.y0 && y < first.y1;
+                const bool in_second = col >= second.x0 && col < second.x1 && y >= second.y0 && y < second.y1;
+                outside += root.rgb(col, y) != 0 && !in_first && !in_second;
+            }
+        EXPECT_EQ(outside, 0);
+        same = !lit_first.empty() && a == b;
+    }
+    EXPECT_TRUE(same) << "the monitors do not show the same frame";
+    EXPECT_GT(lit_first.x1 - lit_first.x0, 600) << "the picture does not fill its place";
+    p.signal(SIGTERM);
+    EXPECT_EQ(p.wait(15).status, 1);
 }
 
 // The sample bitmap that the README and the manual page suggest: a valid XBM

@@ -143,6 +143,45 @@ TEST_F(OnServer, OwnWindowIsTitledMappedAndSizeIsCorrected) {
     }
 }
 
+// What a window manager reads and asks: the size range 16..4096, input in
+// the normal state, and an answer to its ping, sent back to the root window.
+TEST_F(OnServer, WindowManagerHintsAndPing) {
+    Connection p(server(Server::depth24_no_composite));
+    Session s(Server::depth24_no_composite, 64, 48);
+    ASSERT_TRUE(s.ok) << s.err;
+    XSizeHints size{};
+    long supplied = 0;
+    ASSERT_TRUE(XGetWMNormalHints(p.d, s.g.window, &size, &supplied));
+    EXPECT_EQ(size.flags & (PMinSize | PMaxSize), PMinSize | PMaxSize);
+    EXPECT_EQ(size.min_width, 16);
+    EXPECT_EQ(size.min_height, 16);
+    EXPECT_EQ(size.max_width, 4096);
+    EXPECT_EQ(size.max_height, 4096);
+    XWMHints *wm = XGetWMHints(p.d, s.g.window);
+    ASSERT_NE(wm, nullptr);
+    EXPECT_TRUE(wm->flags & InputHint && wm->input);
+    EXPECT_TRUE(wm->flags & StateHint && wm->initial_state == NormalState);
+    XFree(wm);
+
+    XSelectInput(p.d, DefaultRootWindow(p.d), SubstructureNotifyMask);
+    XEvent ping{};
+    ping.xclient.type = ClientMessage;
+    ping.xclient.window = s.g.window;
+    ping.xclient.message_type = XInternAtom(p.d, "WM_PROTOCOLS", False);
+    ping.xclient.format = 32;
+    ping.xclient.data.l[0] = static_cast<long>(XInternAtom(p.d, "_NET_WM_PING", False));
+    ping.xclient.data.l[1] = 4242;
+    ping.xclient.data.l[2] = static_cast<long>(s.g.window);
+    XSendEvent(p.d, s.g.window, False, NoEventMask, &ping);
+    XSync(p.d, False);
+    XSync(s.g.display, False);
+    EXPECT_EQ(gfx_close_requested(&s.g), 0);
+    XEvent answer{};
+    ASSERT_TRUE(wait_until([&] { return XCheckTypedWindowEvent(p.d, DefaultRootWindow(p.d), ClientMessage, &answer); }, 5));
+    EXPECT_EQ(answer.xclient.data.l[1], 4242);
+    EXPECT_EQ(static_cast<Window>(answer.xclient.data.l[2]), s.g.window);
+}
+
 TEST_F(OnServer, RootWindowImageIsSizedAndCentredOnTheScreen) {
     struct Case {
         int w, h, want_w, want_h, x, y;
@@ -248,16 +287,7 @@ TEST_F(OnServer, KeysComeInOrderAndCloseRequestLeavesThemAlone) {
     ASSERT_NE(eacute, 0);
     Session s(Server::depth24_no_composite, 64, 48);
     ASSERT_TRUE(s.ok) << s.err;
-    Atom protocols_of_window;
-    {
-        Atom *list = nullptr;
-        int n = 0;
-        ASSERT_TRUE(XGetWMProtocols(p.d, s.g.window, &list, &n));
-        ASSERT_EQ(n, 1);
-        protocols_of_window = list[0];
-        XFree(list);
-    }
-    EXPECT_EQ(protocols_of_window, XInternAtom(p.d, "WM_DELETE_WINDOW", False));
+    EXPECT_EQ(wm_protocols(p.d, s.g.window), (std::vector<std::string>{"WM_DELETE_WINDOW", "_NET_WM_PING"}));
     const Window w = s.g.window;
     EXPECT_EQ(gfx_getkey(&s.g), 0);
     // Not close requests: another protocol of the window manager, and a
@@ -289,7 +319,7 @@ TEST_F(OnServer, KeysComeInOrderAndCloseRequestLeavesThemAlone) {
     XSync(p.d, False);
     XSync(s.g.display, False);
 
-    EXPECT_EQ(gfx_close_requested(&s.g), 1);
+    EXPECT_EQ(gfx_close_requested(&s.g), GFX_CLOSE_ASKED);
     EXPECT_EQ(gfx_close_requested(&s.g), 0);
     // A modifier alone gives no character: it is taken off the queue and
     // passed over, so it neither reads as 0 nor holds up the presses behind it.
@@ -317,7 +347,7 @@ TEST_F(OnServer, ImageFollowsTheOwnWindowsSize) {
     XMoveWindow(p.d, s.g.window, 30, 20);
     XSync(p.d, False);
     XSync(s.g.display, False);
-    EXPECT_EQ(gfx_close_requested(&s.g), 0);
+    gfx_follow_size(&s.g);
     EXPECT_EQ(s.g.image, first);
 
 #ifdef DISPLAY_TEST_SHM
@@ -330,6 +360,8 @@ TEST_F(OnServer, ImageFollowsTheOwnWindowsSize) {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     EXPECT_EQ(gfx_close_requested(&s.g), 0);
+    EXPECT_EQ(s.g.image, first) << "the close check only checks";
+    gfx_follow_size(&s.g);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(s.g.width, 16);
@@ -351,7 +383,7 @@ TEST_F(OnServer, ImageFollowsTheOwnWindowsSize) {
     XSync(p.d, False);
     XSync(s.g.display, False);
     testing::internal::CaptureStderr();
-    gfx_close_requested(&s.g);
+    gfx_follow_size(&s.g);
     testing::internal::GetCapturedStderr();
     ASSERT_EQ(s.g.width, 300);
     int dirty = 0;

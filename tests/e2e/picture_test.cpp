@@ -7,11 +7,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 
 #include "model.h"
 #include "support/proc.h"
+#include "support/requests.h"
 #include "support/window.h"
 #include "support/xvfb.h"
 
@@ -55,13 +57,17 @@ protected:
     // Runs the program in root-window mode and compares the centred region with
     // the model; without -R the start-up parity picks the renderer, so either
     // of the 32-bit renderers' pictures is accepted then.
-    void check(Server &s, const char *program, const RunOptions &o, bool force_alt, std::vector<EnvChange> env = {}) {
+    // `during` runs while the program does.
+    void check(Server &s, const char *program, const RunOptions &o, bool force_alt, std::vector<EnvChange> env = {},
+               const std::function<void()> &during = {}) {
         std::vector<std::string> argv = launcher;
         argv.insert(argv.end(), {program, "-r"});
         if (force_alt) argv.push_back("-R");
         for (auto &a : o.args()) argv.push_back(a);
         env.insert(env.end(), {{"DISPLAY", s.xvfb.display()}, {"XSCREENSAVER_WINDOW", std::to_string(s.saver)}});
-        RunResult r = run_program(argv, env, 120);
+        Process p(argv, env);
+        if (during) during();
+        RunResult r = p.wait(120);
         ASSERT_EQ(r.status, 1) << r.err;
         ASSERT_FALSE(r.timed_out);
 
@@ -159,6 +165,26 @@ TEST_F(Picture, Depth16MatchesTheModel) {
         SCOPED_TRACE(program);
         check(s, program, o, false);
     }
+}
+
+// A run whose picture is hidden for a while (the screen saver's window
+// unmapped) sends nothing meanwhile and ends on the frame the model computes
+// for its frame count: the rest neither skips nor counts a frame.
+TEST_F(Picture, HiddenRunResumesWhereItStopped) {
+    Server s(xvfb_depth24());
+    RunOptions o;
+    o.frames = 36;
+    o.count = 4000;
+    check(s, VORBLES_BIN, o, true, {}, [&] {
+        PutCounter puts(s.xvfb.display());
+        ASSERT_TRUE(wait_until([&] { return puts.count() >= 5; }, 30));
+        XUnmapWindow(s.dpy, s.saver);
+        XSync(s.dpy, False);
+        sleep_s(0.2);
+        EXPECT_EQ(puts.during(0.6), 0);
+        XMapWindow(s.dpy, s.saver);
+        XSync(s.dpy, False);
+    });
 }
 
 // The programs of a build for another processor, through its emulator:

@@ -228,7 +228,7 @@ TEST_F(Hostile, DestroyedDrawableEndsTheRun) {
         XSync(c.d, False);
         RunResult r = finish(*p, 15);
         EXPECT_EQ(r.status, 1);
-        EXPECT_TRUE(ends_with(r.out, exit_tail(program))) << r.out;
+        EXPECT_TRUE(ends_with(r.out, exit_tail(program, kDestroyedLine))) << r.out;
 
         Connection owner(server().display());
         const Window saver = make_window(owner.d, 100, 100, 200, 150);
@@ -239,7 +239,7 @@ TEST_F(Hostile, DestroyedDrawableEndsTheRun) {
         XSync(owner.d, False);
         r = finish(q, 15);
         EXPECT_EQ(r.status, 1);
-        EXPECT_TRUE(ends_with(r.out, exit_tail(program))) << r.out;
+        EXPECT_TRUE(ends_with(r.out, exit_tail(program, kDestroyedLine))) << r.out;
     }
 }
 

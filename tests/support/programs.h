@@ -5,8 +5,11 @@
 
 inline const char *const kPrograms[] = {VORBLES_BIN, VORBLES_PLAIN_BIN};
 
-// Printed when the run ends on the quit key, a signal or a lost window.
+// Printed when the run ends on the quit key or a signal.
 inline const std::string kExitLine = "Exiting due to received signal\n";
+// Printed when the window manager closed the window, or the drawable was destroyed.
+inline const std::string kClosedLine = "Exiting: the window was closed\n";
+inline const std::string kDestroyedLine = "Exiting: the window was destroyed\n";
 // What vorbles-plain alone prints as it releases its image at the end.
 inline const std::string kPlainCleanup = "Not cleaning up anything... ! Yikes!\n";
 
@@ -44,7 +47,7 @@ inline const std::string kKeyboardHelp =
 
 inline bool is_plain(const std::string &program) { return program.find("plain") != std::string::npos; }
 
-// What a run prints last when it ends on the quit key, a signal or a lost window.
-inline std::string exit_tail(const std::string &program) {
-    return kExitLine + (is_plain(program) ? kPlainCleanup : "");
+// What a run prints last when it ends with the given line (the quit key or a signal by default).
+inline std::string exit_tail(const std::string &program, const std::string &line = kExitLine) {
+    return line + (is_plain(program) ? kPlainCleanup : "");
 }

@@ -115,6 +115,10 @@ void send_key(Display *d, Window w, KeySym keysym) {
     e.xkey.keycode = XKeysymToKeycode(d, keysym);
     // A keysym in the key's second column, such as 'R', is typed with Shift.
     if (XkbKeycodeToKeysym(d, e.xkey.keycode, 0, 0) != keysym) e.xkey.state = ShiftMask;
+    // With the keyboard's group in the state, as the server gives it to the
+    // window manager; the keysym is looked for in the first group.
+    XkbStateRec keyboard{};
+    if (XkbGetState(d, XkbUseCoreKbd, &keyboard) == Success) e.xkey.state = XkbBuildCoreState(e.xkey.state, keyboard.group);
     e.xkey.same_screen = True;
     XSendEvent(d, w, True, KeyPressMask, &e);
     XSync(d, False);

@@ -45,8 +45,9 @@ void send_wm_delete(Display *d, Window w);
 // for the root window when the screen changes size (RandR), which Xvfb cannot.
 void send_configure_notify(Display *d, Window w, int width, int height);
 
-// A key press of the key that gives the keysym (with Shift held where the
-// keysym needs it), as a window manager forwards it to the window.
+// A press of the key that gives the keysym in the keyboard's first group
+// (with Shift held where the keysym needs it), in the keyboard's active
+// group, as a window manager forwards it to the window.
 void send_key(Display *d, Window w, KeySym keysym);
 
 // Key presses by keysym name ("q", "R", "space", "semicolon"), in order;

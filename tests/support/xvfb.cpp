@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
+#include <utility>
 
 std::vector<std::string> xvfb_depth24() { return {"-screen", "0", "1920x1080x24", "-noreset"}; }
 std::vector<std::string> xvfb_depth16() { return {"-screen", "0", "1920x1080x16", "-noreset", "-extension", "Composite"}; }
@@ -18,7 +19,13 @@ std::vector<std::string> xvfb_depth24_no_composite() {
     return {"-screen", "0", "1920x1080x24", "-noreset", "-extension", "Composite"};
 }
 
-Xvfb::Xvfb(std::vector<std::string> extra) {
+Xvfb::Xvfb(std::vector<std::string> extra) { start("Xvfb", "", std::move(extra)); }
+
+Xvfb::Xvfb(const std::string &program, const Xvfb &host, std::vector<std::string> extra) {
+    start(program, host.display(), std::move(extra));
+}
+
+void Xvfb::start(const std::string &program, const std::string &host, std::vector<std::string> extra) {
     int fds[2];
     if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
     pid_ = fork();
@@ -31,12 +38,13 @@ Xvfb::Xvfb(std::vector<std::string> extra) {
         dup2(devnull, 0);
         dup2(devnull, 1);
         dup2(devnull, 2);
-        std::vector<std::string> args = {"Xvfb", "-displayfd", std::to_string(fds[1]), "-nolisten", "tcp"};
+        if (!host.empty()) setenv("DISPLAY", host.c_str(), 1);
+        std::vector<std::string> args = {program, "-displayfd", std::to_string(fds[1]), "-nolisten", "tcp"};
         args.insert(args.end(), extra.begin(), extra.end());
         std::vector<char *> argv;
         for (auto &a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
-        execvp("Xvfb", argv.data());
+        execvp(program.c_str(), argv.data());
         _exit(127);
     }
     close(fds[1]);
@@ -58,7 +66,7 @@ Xvfb::Xvfb(std::vector<std::string> extra) {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
         pid_ = -1;
-        throw std::runtime_error("Xvfb did not start (is the xvfb package installed?)");
+        throw std::runtime_error(program + " did not start (is its package installed?)");
     }
     name_ = ":" + number;
 }

@@ -11,6 +11,9 @@ class Xvfb {
 public:
     // extra: arguments after the display, e.g. {"-screen", "0", "1920x1080x24"}.
     explicit Xvfb(std::vector<std::string> extra = {"-screen", "0", "1920x1080x24", "-noreset"});
+    // Another server program, such as Xephyr, which shows its screens in
+    // windows on the server `host`.
+    Xvfb(const std::string &program, const Xvfb &host, std::vector<std::string> extra);
     ~Xvfb();
     Xvfb(const Xvfb &) = delete;
     Xvfb &operator=(const Xvfb &) = delete;
@@ -19,6 +22,7 @@ public:
     pid_t pid() const { return pid_; }
 
 private:
+    void start(const std::string &program, const std::string &host, std::vector<std::string> extra);
     pid_t pid_ = -1;
     std::string name_;
 };
