@@ -11,7 +11,7 @@ TEST_PKGS  = $(BUILD_PKGS) googletest libgtest-dev libbenchmark-dev libxtst-dev 
 RUN_PKGS   = $(BUILD_PKGS) xvfb x11-apps x11-utils imagemagick
 BENCH_PKGS = $(BUILD_PKGS) libbenchmark-dev
 
-CROSS_PKGS = g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user libx11-dev:arm64 libxext-dev:arm64 libgtest-dev:arm64
+CROSS_PKGS = g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user libx11-dev:arm64 libxext-dev:arm64 libxrandr-dev:arm64 libxinerama-dev:arm64 libgtest-dev:arm64
 
 .PHONY: all run test test-aarch64 bench fuzz programs build build-asan deps-build deps-test install clean
 
