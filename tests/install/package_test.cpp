@@ -13,8 +13,8 @@ namespace {
 
 TEST(Package, HoldsTheProgramsTheirPagesAndTheBitmapUnderUsrAndRuns) {
     TempDir dir;
-    RunResult made = run_program({CPACK_COMMAND, "-G", "DEB", "--config", VORBLES_BINARY_DIR "/CPackConfig.cmake",
-                                  "-B", dir.path},
+    RunResult made = run_program({CPACK_COMMAND, "-G", "DEB", "--config", VORBLES_BINARY_DIR "/CPackConfig.cmake", "-B",
+                                  dir.path},
                                  {}, 120);
     ASSERT_EQ(made.status, 0) << made.out << made.err;
     const std::string deb = shell("ls '" + dir.path + "'/vorbles_*.deb | tr -d '\\n'");

@@ -21,12 +21,11 @@ struct FakeDebian {
         write_script(bin + "/id", "echo " + std::to_string(uid) + "\n");
         write_script(bin + "/dpkg-query", "[ \"$3\" = present ] && echo 'install ok installed' || exit 1\n");
         write_script(bin + "/dpkg", "[ \"$1\" = --print-architecture ] && echo amd64; exit 0\n");
-        write_script(bin + "/apt-get",
-                     "echo \"$@\" >> '" + calls + "'\n"
-                     "echo 'Reading database ... 5%'\n"
-                     "[ \"$1\" = install ] && [ " + std::to_string(apt_status) + " != 0 ] && "
-                     "{ echo 'E: Unable to locate package absent-b' >&2; exit " + std::to_string(apt_status) + "; }\n"
-                     "exit 0\n");
+        const std::string status = std::to_string(apt_status);
+        const std::string failure = "{ echo 'E: Unable to locate package absent-b' >&2; exit " + status +
+                                    "; }\nexit 0\n";
+        write_script(bin + "/apt-get", "echo \"$@\" >> '" + calls + "'\necho 'Reading database ... 5%'\n" +
+                                           "[ \"$1\" = install ] && [ " + status + " != 0 ] && " + failure);
     }
     RunResult ensure(const std::vector<EnvChange> &extra = {}) const {
         std::vector<EnvChange> env = {{"PATH", bin + ":" + getenv("PATH")}, {"V", std::nullopt}};
@@ -46,9 +45,9 @@ TEST(EnsurePackages, WithoutDpkgTheBuildGoesStraightToCMake) {
 
     // The Makefile's dependency step, then CMake.
     const std::string build = dir / "build";
-    RunResult make = run_program(
-        {"make", "-C", VORBLES_SOURCE_DIR, "--no-print-directory", "configure", "BUILD=" + build},
-        {{"PATH", path}, {"V", std::nullopt}}, 120);
+    RunResult make = run_program({"make", "-C", VORBLES_SOURCE_DIR, "--no-print-directory", "configure",
+                                  "BUILD=" + build},
+                                 {{"PATH", path}, {"V", std::nullopt}}, 120);
     EXPECT_EQ(make.status, 0) << make.err << slurp(build + "/build.log");
     EXPECT_EQ(make.out, "configuring " + build + " (log: " + build + "/build.log)\n");
     EXPECT_EQ(make.err, "");
