@@ -43,11 +43,12 @@ TEST(EnsurePackages, WithoutDpkgTheBuildGoesStraightToCMake) {
     EXPECT_EQ(step.status, 0);
     EXPECT_EQ(step.out + step.err, "");
 
-    // The Makefile's dependency step, then CMake.
+    // The Makefile's dependency step, then CMake; as a make of its own, not
+    // one under the make that may be running the tests.
     const std::string build = dir / "build";
-    RunResult make = run_program({"make", "-C", VORBLES_SOURCE_DIR, "--no-print-directory", "configure",
-                                  "BUILD=" + build},
-                                 {{"PATH", path}, {"V", std::nullopt}}, 120);
+    RunResult make = run_program(
+        {"make", "-C", VORBLES_SOURCE_DIR, "--no-print-directory", "configure", "BUILD=" + build},
+        {{"PATH", path}, {"V", std::nullopt}, {"MAKEFLAGS", std::nullopt}, {"MAKELEVEL", std::nullopt}}, 120);
     EXPECT_EQ(make.status, 0) << make.err << slurp(build + "/build.log");
     EXPECT_EQ(make.out, "configuring " + build + " (log: " + build + "/build.log)\n");
     EXPECT_EQ(make.err, "");
