@@ -77,13 +77,19 @@ test: deps-test
 	$(Q)$(MAKE) --no-print-directory build-asan
 	$(Q)$(STEP) --show 'tests passed' "testing in $(BUILD)" $(BUILD)/test.log "cd $(BUILD) && $(CTEST)"
 	$(Q)$(STEP) --show 'tests passed' "testing in $(BUILD_ASAN)" $(BUILD_ASAN)/test.log "cd $(BUILD_ASAN) && $(CTEST)"
-	$(Q)$(MAKE) --no-print-directory test-aarch64
+	$(Q)$(MAKE) --no-print-directory test-aarch64 CROSS_OPTIONAL=1
 
 # The aarch64 cross build under the user-mode emulator; needs the host build.
+# Within `make test`, a machine without the cross compiler or the emulator
+# (one that is not Debian) skips it, saying so.
 test-aarch64: build
 	$(Q)$(PACKAGES) $(CROSS_PKGS)
-	$(Q)$(STEP) --show 'tests passed' "building and testing $(BUILD_CROSS)" $(BUILD_CROSS)/test.log \
-	    "JOBS=$(JOBS) scripts/test-aarch64 $(BUILD) $(BUILD_CROSS)"
+	$(Q)if [ -n "$(CROSS_OPTIONAL)" ] && ! { command -v aarch64-linux-gnu-g++ && command -v qemu-aarch64; } >/dev/null; then \
+	    echo "skipping $(BUILD_CROSS): no aarch64-linux-gnu-g++ or qemu-aarch64 (see the README)"; \
+	else \
+	    $(STEP) --show 'tests passed' "building and testing $(BUILD_CROSS)" $(BUILD_CROSS)/test.log \
+	        "JOBS=$(JOBS) scripts/test-aarch64 $(BUILD) $(BUILD_CROSS)"; \
+	fi
 
 # A short run by default; BENCH_FULL=1 sweeps every size and variant. The
 # measurements are the output, so they go to the terminal.
@@ -105,7 +111,7 @@ fuzz:
 	$(Q)$(STEP) "building $(BUILD_FUZZ)" $(BUILD_FUZZ)/build.log \
 	    "cmake --preset fuzz -B $(BUILD_FUZZ) && cmake --build $(BUILD_FUZZ) -j $(JOBS) --target bitmap_fuzz"
 	$(Q)mkdir -p $(BUILD_FUZZ)/corpus
-	$(Q)$(STEP) --show '^(#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units|Done [0-9]+ runs)' \
+	$(Q)$(STEP) --show '^Done [0-9]+ runs' \
 	    "fuzzing for $(FUZZ_TIME) s" $(BUILD_FUZZ)/fuzz.log \
 	    "cd $(BUILD_FUZZ) && ASAN_OPTIONS=allocator_may_return_null=1 ./bitmap_fuzz -max_total_time=$(FUZZ_TIME) \
 	        -max_len=16384 -close_fd_mask=3 -rss_limit_mb=2560 -malloc_limit_mb=8192 -print_final_stats=1 \
