@@ -16,19 +16,19 @@ export V
 # Debian's names; the README also gives Fedora's and Arch's. The checks only
 # help: without dpkg, or without root, the build goes on to CMake.
 BUILD_PKGS = cmake make g++ libx11-dev libxext-dev libxrandr-dev libxinerama-dev
-TEST_PKGS  = $(BUILD_PKGS) googletest libgtest-dev libbenchmark-dev xvfb xauth xdotool x11-apps x11-utils \
-             imagemagick man-db groff-base dpkg-dev
+TEST_PKGS  = $(BUILD_PKGS) googletest libgtest-dev libbenchmark-dev libxtst-dev xvfb xserver-xephyr x11-xkb-utils \
+             xauth xdotool x11-apps x11-utils imagemagick man-db groff-base dpkg-dev
 RUN_PKGS   = $(BUILD_PKGS) xvfb x11-apps x11-utils imagemagick
 BENCH_PKGS = $(BUILD_PKGS) libbenchmark-dev
 DEB_PKGS   = $(BUILD_PKGS) dpkg-dev
 CROSS_PKGS = g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user libx11-dev:arm64 libxext-dev:arm64 \
              libxrandr-dev:arm64 libxinerama-dev:arm64 libgtest-dev:arm64
-FUZZ_PKGS  = clang libclang-rt-dev libx11-dev cmake make
+FUZZ_PKGS  = $(BUILD_PKGS) clang libclang-rt-dev
 
 .PHONY: all run test test-aarch64 bench fuzz deb programs build build-asan configure deps-build deps-test install clean
 
 PROGRAMS  = vorbles vorbles-plain
-Q         = $(if $(filter 0,$(V)),@)
+Q         = $(if $(filter-out 0,$(V)),,@)
 STEP      = scripts/step
 PACKAGES  = scripts/ensure-packages --log $(BUILD)/setup.log
 CONFIGURE = cmake --preset release -B $(BUILD)
@@ -67,7 +67,7 @@ run:
 	else \
 	    $(PACKAGES) $(RUN_PKGS) && $(MAKE) --no-print-directory programs && \
 	    scripts/record --program $(BUILD)/vorbles --out $(BUILD)/vorbles-run \
-	        $(if $(filter 0,$(V)),--log $(BUILD)/record.log) -- $(ARGS); \
+	        $(if $(filter-out 0,$(V)),,--log $(BUILD)/record.log) -- $(ARGS); \
 	fi
 
 # ctest's own summary line follows each test step.
@@ -113,8 +113,9 @@ fuzz:
 	$(Q)mkdir -p $(BUILD_FUZZ)/corpus
 	$(Q)$(STEP) --show '^Done [0-9]+ runs' \
 	    "fuzzing for $(FUZZ_TIME) s" $(BUILD_FUZZ)/fuzz.log \
-	    "cd $(BUILD_FUZZ) && ASAN_OPTIONS=allocator_may_return_null=1 ./bitmap_fuzz -max_total_time=$(FUZZ_TIME) \
-	        -max_len=16384 -close_fd_mask=3 -rss_limit_mb=2560 -malloc_limit_mb=8192 -print_final_stats=1 \
+	    "cd $(BUILD_FUZZ) && ASAN_OPTIONS=allocator_may_return_null=1:quarantine_size_mb=16 ./bitmap_fuzz \
+	        -max_total_time=$(FUZZ_TIME) -max_len=16384 -close_fd_mask=3 -rss_limit_mb=4096 -malloc_limit_mb=1048576 \
+	        -print_final_stats=1 \
 	        -dict=$(CURDIR)/tests/fuzz/xbm.dict corpus $(CURDIR)/tests/fuzz/seeds $(CURDIR)/tests/fuzz/regressions"
 
 # What `make` built, installed with cmake --install and nothing else: no
@@ -129,7 +130,8 @@ install:
 deb: programs
 	$(Q)$(PACKAGES) $(DEB_PKGS)
 	$(Q)$(STEP) "packaging" $(BUILD)/deb.log "cd $(BUILD) && cpack -G DEB"
-	$(Q)[ "$(V)" != 0 ] || sed -n 's|^CPack: - package: $(CURDIR)/\(.*\) generated\.$$|wrote \1|p' $(BUILD)/deb.log
+	$(Q)$(if $(filter-out 0,$(V)),:,sed -n 's|^CPack: - package: \(.*\) generated\.$$|\1|p' $(BUILD)/deb.log | \
+	    sed 's|^$(CURDIR)/||; s|^|wrote |')
 
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_CROSS) $(BUILD_FUZZ)
