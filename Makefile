@@ -1,75 +1,103 @@
-# The commands of the README: `make run`, `make test`, `make bench`,
-# `make install`.
+# The README's commands: `make run` and `make test`, and `make bench`,
+# `make install`, `make deb`, `make fuzz`, `make test-aarch64`. The builds
+# are the presets of CMakePresets.json. Each step prints one line and keeps
+# its output in a log under the build folder, shown when the step fails;
+# V=1 shows everything.
 
-BUILD      ?= build
-BUILD_ASAN ?= build-asan
-JOBS       ?= 2
-ARGS       ?=
+BUILD       ?= build
+BUILD_ASAN  ?= build-asan
+BUILD_CROSS ?= $(BUILD)-aarch64
+BUILD_FUZZ  ?= build-fuzz
+JOBS        ?= 2
+ARGS        ?=
+V           ?= 0
+export V
 
+# Debian's names; the README also gives Fedora's and Arch's. The checks only
+# help: without dpkg, or without root, the build goes on to CMake.
 BUILD_PKGS = cmake make g++ libx11-dev libxext-dev libxrandr-dev libxinerama-dev
-TEST_PKGS  = $(BUILD_PKGS) googletest libgtest-dev libbenchmark-dev libxtst-dev xvfb xserver-xephyr x11-xkb-utils xauth xdotool x11-apps x11-utils imagemagick man-db groff-base
+TEST_PKGS  = $(BUILD_PKGS) googletest libgtest-dev libbenchmark-dev libxtst-dev xvfb xserver-xephyr x11-xkb-utils \
+             xauth xdotool x11-apps x11-utils imagemagick man-db groff-base dpkg-dev
 RUN_PKGS   = $(BUILD_PKGS) xvfb x11-apps x11-utils imagemagick
 BENCH_PKGS = $(BUILD_PKGS) libbenchmark-dev
+DEB_PKGS   = $(BUILD_PKGS) dpkg-dev
+CROSS_PKGS = g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user libx11-dev:arm64 libxext-dev:arm64 \
+             libxrandr-dev:arm64 libxinerama-dev:arm64 libgtest-dev:arm64
+FUZZ_PKGS  = $(BUILD_PKGS) clang libclang-rt-dev
 
-CROSS_PKGS = g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user libx11-dev:arm64 libxext-dev:arm64 libxrandr-dev:arm64 libxinerama-dev:arm64 libgtest-dev:arm64
-
-.PHONY: all run test test-aarch64 bench fuzz programs build build-asan deps-build deps-test install clean
+.PHONY: all run test test-aarch64 bench fuzz deb programs build build-asan configure deps-build deps-test install clean
 
 PROGRAMS  = vorbles vorbles-plain
-CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+Q         = $(if $(filter-out 0,$(V)),,@)
+STEP      = scripts/step
+PACKAGES  = scripts/ensure-packages --log $(BUILD)/setup.log
+CONFIGURE = cmake --preset release -B $(BUILD)
 
 all: build
 
 deps-build:
-	@scripts/ensure-packages $(BUILD_PKGS)
+	$(Q)$(PACKAGES) $(BUILD_PKGS)
 
 deps-test:
-	@scripts/ensure-packages $(TEST_PKGS)
+	$(Q)$(PACKAGES) $(TEST_PKGS)
 
-# The two programs alone: all that `make run` and `make install` need.
+configure: deps-build
+	$(Q)$(STEP) "configuring $(BUILD)" $(BUILD)/build.log "$(CONFIGURE)"
+
+# The two programs alone: all that `make run` needs.
 programs: deps-build
-	$(CONFIGURE)
-	cmake --build $(BUILD) -j $(JOBS) --target $(PROGRAMS)
+	$(Q)$(STEP) "building vorbles and vorbles-plain" $(BUILD)/build.log \
+	    "$(CONFIGURE) && cmake --build $(BUILD) -j $(JOBS) --target $(PROGRAMS)"
 
 # Everything, tests and benchmarks included (when their packages are there).
 build: deps-build
-	$(CONFIGURE)
-	cmake --build $(BUILD) -j $(JOBS)
+	$(Q)$(STEP) "building everything in $(BUILD)" $(BUILD)/build.log "$(CONFIGURE) && cmake --build $(BUILD) -j $(JOBS)"
 
 build-asan: deps-test
-	cmake -S . -B $(BUILD_ASAN) -DCMAKE_BUILD_TYPE=Debug -DVORBLES_SANITIZE=ON -DVORBLES_BENCH=OFF
-	cmake --build $(BUILD_ASAN) -j $(JOBS)
+	$(Q)$(STEP) "building everything in $(BUILD_ASAN)" $(BUILD_ASAN)/build.log \
+	    "cmake --preset debug-sanitizer -B $(BUILD_ASAN) && cmake --build $(BUILD_ASAN) -j $(JOBS)"
 
 # With a display the window opens; without one the run is recorded on a
 # private virtual X server. The program ends with status 1 also when all went
 # well (it reports its failures itself), so 1 is no error here.
 run:
-	@if [ -n "$$DISPLAY" ]; then \
+	$(Q)if [ -n "$$DISPLAY" ]; then \
 	    $(MAKE) --no-print-directory programs && \
 	    { $(BUILD)/vorbles $(ARGS) || [ $$? -eq 1 ]; }; \
 	else \
-	    scripts/ensure-packages $(RUN_PKGS) && $(MAKE) --no-print-directory programs && \
-	    scripts/record --program $(BUILD)/vorbles --out $(BUILD)/vorbles-run -- $(ARGS); \
+	    $(PACKAGES) $(RUN_PKGS) && $(MAKE) --no-print-directory programs && \
+	    scripts/record --program $(BUILD)/vorbles --out $(BUILD)/vorbles-run \
+	        $(if $(filter-out 0,$(V)),,--log $(BUILD)/record.log) -- $(ARGS); \
 	fi
 
+# ctest's own summary line follows each test step.
+CTEST = ctest -j $(JOBS) --output-on-failure
 test: deps-test
-	$(MAKE) --no-print-directory build
-	$(MAKE) --no-print-directory build-asan
-	cd $(BUILD) && ctest -j $(JOBS) --output-on-failure
-	cd $(BUILD_ASAN) && ctest -j $(JOBS) --output-on-failure
-	$(MAKE) --no-print-directory test-aarch64
+	$(Q)$(MAKE) --no-print-directory build
+	$(Q)$(MAKE) --no-print-directory build-asan
+	$(Q)$(STEP) --show 'tests passed' "testing in $(BUILD)" $(BUILD)/test.log "cd $(BUILD) && $(CTEST)"
+	$(Q)$(STEP) --show 'tests passed' "testing in $(BUILD_ASAN)" $(BUILD_ASAN)/test.log "cd $(BUILD_ASAN) && $(CTEST)"
+	$(Q)$(MAKE) --no-print-directory test-aarch64 CROSS_OPTIONAL=1
 
 # The aarch64 cross build under the user-mode emulator; needs the host build.
+# Within `make test`, a machine without the cross compiler or the emulator
+# (one that is not Debian) skips it, saying so.
 test-aarch64: build
-	@scripts/ensure-packages $(CROSS_PKGS)
-	JOBS=$(JOBS) scripts/test-aarch64 $(BUILD) $(BUILD)-aarch64
+	$(Q)$(PACKAGES) $(CROSS_PKGS)
+	$(Q)if [ -n "$(CROSS_OPTIONAL)" ] && ! { command -v aarch64-linux-gnu-g++ && command -v qemu-aarch64; } >/dev/null; then \
+	    echo "skipping $(BUILD_CROSS): no aarch64-linux-gnu-g++ or qemu-aarch64 (see the README)"; \
+	else \
+	    $(STEP) --show 'tests passed' "building and testing $(BUILD_CROSS)" $(BUILD_CROSS)/test.log \
+	        "JOBS=$(JOBS) scripts/test-aarch64 $(BUILD) $(BUILD_CROSS)"; \
+	fi
 
-# A short run by default; BENCH_FULL=1 sweeps every size and variant.
+# A short run by default; BENCH_FULL=1 sweeps every size and variant. The
+# measurements are the output, so they go to the terminal.
 bench:
-	@scripts/ensure-packages $(BENCH_PKGS)
-	$(CONFIGURE)
-	cmake --build $(BUILD) -j $(JOBS) --target benchmarks
-	BENCH_FULL="$(BENCH_FULL)" scripts/bench $(BUILD)
+	$(Q)$(PACKAGES) $(BENCH_PKGS)
+	$(Q)$(STEP) "building the benchmarks" $(BUILD)/build.log \
+	    "$(CONFIGURE) && cmake --build $(BUILD) -j $(JOBS) --target benchmarks"
+	$(Q)BENCH_FULL="$(BENCH_FULL)" scripts/bench $(BUILD)
 
 # The bitmap layout under libFuzzer for FUZZ_TIME seconds (default 60), from
 # the seeds and the inputs that once found faults; new inputs collect in
@@ -78,21 +106,32 @@ bench:
 # or asks for more than there is, which it then reports as a failed read:
 # hence the malloc limit above the memory limit, and null for too much.
 FUZZ_TIME ?= 60
-FUZZ_PKGS  = clang libclang-rt-dev libx11-dev cmake make
 fuzz:
-	@scripts/ensure-packages $(FUZZ_PKGS)
-	cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	    -DVORBLES_FUZZ=ON -DVORBLES_TESTS=OFF -DVORBLES_BENCH=OFF
-	cmake --build build-fuzz -j $(JOBS) --target bitmap_fuzz
-	mkdir -p build-fuzz/corpus
-	cd build-fuzz && ASAN_OPTIONS=allocator_may_return_null=1:quarantine_size_mb=16 ./bitmap_fuzz -max_total_time=$(FUZZ_TIME) -max_len=16384 -close_fd_mask=3 \
-	    -rss_limit_mb=4096 -malloc_limit_mb=1048576 -print_final_stats=1 \
-	    -dict=../tests/fuzz/xbm.dict \
-	    corpus ../tests/fuzz/seeds ../tests/fuzz/regressions
+	$(Q)$(PACKAGES) $(FUZZ_PKGS)
+	$(Q)$(STEP) "building $(BUILD_FUZZ)" $(BUILD_FUZZ)/build.log \
+	    "cmake --preset fuzz -B $(BUILD_FUZZ) && cmake --build $(BUILD_FUZZ) -j $(JOBS) --target bitmap_fuzz"
+	$(Q)mkdir -p $(BUILD_FUZZ)/corpus
+	$(Q)$(STEP) --show '^Done [0-9]+ runs' \
+	    "fuzzing for $(FUZZ_TIME) s" $(BUILD_FUZZ)/fuzz.log \
+	    "cd $(BUILD_FUZZ) && ASAN_OPTIONS=allocator_may_return_null=1:quarantine_size_mb=16 ./bitmap_fuzz \
+	        -max_total_time=$(FUZZ_TIME) -max_len=16384 -close_fd_mask=3 -rss_limit_mb=4096 -malloc_limit_mb=1048576 \
+	        -print_final_stats=1 \
+	        -dict=$(CURDIR)/tests/fuzz/xbm.dict corpus $(CURDIR)/tests/fuzz/seeds $(CURDIR)/tests/fuzz/regressions"
 
-# PREFIX (default /usr/local) and DESTDIR as usual.
-install: programs
-	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
+# What `make` built, installed with cmake --install and nothing else: no
+# package, no build. PREFIX (default /usr/local) and DESTDIR as usual.
+install:
+	$(Q)[ -f $(BUILD)/cmake_install.cmake ] && [ -x $(BUILD)/vorbles ] && [ -x $(BUILD)/vorbles-plain ] || \
+	    { echo "nothing to install in $(BUILD): build it first (make)" >&2; exit 1; }
+	$(Q)DESTDIR="$(DESTDIR)" cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
+
+# A Debian package of the programs, their manual pages and the sample bitmap,
+# with the library dependencies dpkg-shlibdeps finds.
+deb: programs
+	$(Q)$(PACKAGES) $(DEB_PKGS)
+	$(Q)$(STEP) "packaging" $(BUILD)/deb.log "cd $(BUILD) && cpack -G DEB"
+	$(Q)$(if $(filter-out 0,$(V)),:,sed -n 's|^CPack: - package: \(.*\) generated\.$$|\1|p' $(BUILD)/deb.log | \
+	    sed 's|^$(CURDIR)/||; s|^|wrote |')
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD)-aarch64 build-fuzz
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_CROSS) $(BUILD_FUZZ)

@@ -107,6 +107,32 @@ TEST(Install, LaysOutBothProgramsTheirPagesAndTheBitmap) {
     }
 }
 
+// make install takes what make built and does nothing else: no package step
+// (dpkg and apt are off the path here), and a clear refusal where nothing
+// was built.
+TEST(Install, MakeInstallInstallsWhatWasBuiltAndNothingElse) {
+    TempDir dir;
+    const std::vector<EnvChange> env = {{"PATH", path_without(dir, {"dpkg", "dpkg-query", "apt-get", "apt"})},
+                                        {"V", std::nullopt},
+                                        {"MAKEFLAGS", std::nullopt},
+                                        {"MAKELEVEL", std::nullopt}};
+    const std::vector<std::string> make = {"make", "-C", VORBLES_SOURCE_DIR, "--no-print-directory", "install"};
+    std::vector<std::string> args = make;
+    args.insert(args.end(), {"BUILD=" VORBLES_BINARY_DIR, "PREFIX=/usr", "DESTDIR=" + dir.path + "/stage"});
+    RunResult r = run_program(args, env, 120);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    for (const std::string &line : lines(r.out)) EXPECT_EQ(line.rfind("-- ", 0), 0u) << line;
+    EXPECT_EQ(slurp(dir.path + "/stage/usr/bin/vorbles"), slurp(VORBLES_BIN));
+
+    args = make;
+    args.insert(args.end(), {"BUILD=" + dir.path + "/empty", "DESTDIR=" + dir.path + "/none"});
+    RunResult none = run_program(args, env, 60);
+    EXPECT_NE(none.status, 0);
+    EXPECT_EQ(lines(none.err).at(0), "nothing to install in " + dir.path + "/empty: build it first (make)");
+    EXPECT_EQ(shell("ls -A '" + dir.path + "'"), "path-without\nstage\n");
+}
+
 TEST(Install, PagesNameTheBitmapWhereItWasInstalled) {
     for (const std::string prefix : {"/usr", "/opt/vorbles"}) {
         Installed at(prefix);

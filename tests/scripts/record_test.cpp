@@ -100,6 +100,43 @@ TEST(Record, WritesAnAnimatedGifAndThePictureOfTheLastFrame) {
     EXPECT_EQ(left_on(display), std::vector<std::string>{});
 }
 
+// The recorder learns the size from the window: one wider than its screen
+// starts the run again on a screen that holds it.
+TEST(Record, AWindowLargerThanTheScreenIsCapturedWhole) {
+    TempDir dir;
+    const std::string out = dir / "wide";
+    RunResult r = record({"--out", out, "--frames", "12"}, {"-x", "1100", "-y", "120", "-n", "2000"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("the window is 1100x120: starting again on a 1100x768 screen"), std::string::npos) << r.err;
+    const auto gif = frames_info(out + ".gif", "%w %h");
+    ASSERT_FALSE(gif.empty());
+    for (const std::string &frame : gif) EXPECT_EQ(frame, "1100 120");
+    EXPECT_EQ(frames_info(out + ".png", "%w %h %[fx:maxima>0]"), std::vector<std::string>{"1100 120 1"});
+    EXPECT_EQ(left_on(announced_display(r.err)), std::vector<std::string>{});
+}
+
+// As `make run` has it: the details in the log, two lines on the terminal,
+// the frames as the program announced them (its own -l wins); a failure
+// shows the end of the log.
+TEST(Record, WithALogItSaysTwoLinesAndOnFailureTheEndOfTheLog) {
+    TempDir dir;
+    const std::string out = dir / "run", log = dir / "logs/record.log";
+    RunResult r = record({"--out", out, "--log", log}, {"-x", "160", "-y", "100", "-n", "2000", "-l", "20"});
+    EXPECT_EQ(r.status, 0) << r.err << slurp(log);
+    EXPECT_EQ(r.out, "recording 20 frames (log: " + log + ")\nwrote " + out + ".gif and " + out + ".png\n");
+    EXPECT_EQ(r.err, "");
+    const std::string details = slurp(log);
+    EXPECT_NE(details.find("record: display :"), std::string::npos) << details;
+    EXPECT_NE(details.find("Showing 20 frames and quitting\n"), std::string::npos) << details;
+
+    RunResult failed = run_program({kRecord, "--program", "/bin/false", "--out", dir / "none", "--log", log},
+                                   {{"DISPLAY", std::nullopt}, kMark}, 60);
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(failed.err.find("record: nothing recorded: the program ended with status 1"), 0u) << failed.err;
+    EXPECT_NE(failed.err.find("The last lines of " + log + ":\nrecord: display :"), std::string::npos) << failed.err;
+    EXPECT_EQ(left_on(announced_display(slurp(log))), std::vector<std::string>{});
+}
+
 TEST(Record, CapturesTheScreenInRootWindowMode) {
     TempDir dir;
     const std::string out = dir.path + "/root";
@@ -163,8 +200,7 @@ TEST(Record, AProgramThatShowsNoWindowLeavesNothing) {
 TEST(Record, AProgramThatEndsAbnormallyFailsTheRecording) {
     TempDir dir;
     const std::string wrapper = dir.path + "/crashes";
-    std::ofstream(wrapper) << "#!/bin/sh\n\"" VORBLES_BIN "\" \"$@\"\nkill -SEGV $$\n";
-    chmod(wrapper.c_str(), 0755);
+    write_script(wrapper, "\"" VORBLES_BIN "\" \"$@\"\nkill -SEGV $$\n");
     RunResult r = run_program({kRecord, "--program", wrapper, "--out", dir.path + "/run", "--frames", "24", "--",
                                "-x", "160", "-y", "100", "-n", "2000"},
                               {{"DISPLAY", std::nullopt}, kMark}, 120);

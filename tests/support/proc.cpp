@@ -227,3 +227,27 @@ TempDir::~TempDir() {
     std::error_code ignored;
     std::filesystem::remove_all(path, ignored);
 }
+
+std::string path_without(const TempDir &dir, const std::set<std::string> &hidden) {
+    namespace fs = std::filesystem;
+    const fs::path bin = fs::path(dir.path) / "path-without";
+    fs::create_directories(bin);
+    const char *path = getenv("PATH");
+    std::istringstream entries(path ? path : "");
+    for (std::string entry; std::getline(entries, entry, ':');) {
+        std::error_code failed;
+        for (const fs::directory_entry &program : fs::directory_iterator(entry, failed)) {
+            const fs::path name = program.path().filename();
+            if (hidden.count(name.string()) || fs::exists(fs::symlink_status(bin / name))) continue;
+            fs::create_symlink(program.path(), bin / name, failed);
+        }
+    }
+    return bin.string();
+}
+
+void write_script(const std::string &path, const std::string &body) {
+    std::ofstream(path) << "#!/bin/sh\n" << body;
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                                           std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
+                                           std::filesystem::perms::others_exec);
+}

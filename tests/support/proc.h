@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -83,3 +84,10 @@ struct TempDir {
     std::string operator/(const std::string &name) const { return path + "/" + name; }
     std::string path;
 };
+
+// A directory under dir holding links to every program on PATH except the
+// hidden ones: a PATH on which only those are missing.
+std::string path_without(const TempDir &dir, const std::set<std::string> &hidden);
+
+// Writes an executable shell script (the text after "#!/bin/sh\n") to path.
+void write_script(const std::string &path, const std::string &body);
