@@ -22,7 +22,7 @@
 
 #include "driver/frame.h"
 #include "particles/psys-fast.h"
-#include "particles/workers.h"
+#include "pool/workers.h"
 #include "render/render.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "particles/workers.h"
+#include "pool/workers.h"
 #include "render/render.h"
 
 namespace {

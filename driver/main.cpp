@@ -15,7 +15,7 @@
 #include "driver/signals.h"
 #include "driver/stdfds.h"
 #include "particles/psys2d.h"
-#include "particles/workers.h"
+#include "pool/workers.h"
 #include "render/render.h"
 
 // Toggled by the space key: no moving, painting or blurring while set.

@@ -34,7 +34,7 @@
 #include "particles/psys-lanes.h"
 #include "particles/psys-rules.h"
 #include "particles/random-lease.h"
-#include "particles/workers.h"
+#include "pool/workers.h"
 
 namespace {
 

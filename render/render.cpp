@@ -12,7 +12,7 @@
 #include <cstring>
 #include <vector>
 
-#include "particles/workers.h"
+#include "pool/workers.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

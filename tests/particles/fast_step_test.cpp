@@ -10,7 +10,7 @@
 
 #include "driver/frame.h"
 #include "particles/psys-fast.h"
-#include "particles/workers.h"
+#include "pool/workers.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "particles/workers.h"
+#include "pool/workers.h"
 #include "render/render.h"
 
 // Built twice: as the program has it, and held to the x86-64 baseline.
