@@ -52,13 +52,15 @@ const std::vector<particle> &created(int count) {
 struct scene {
     psys ps{};
     gfx g{};
-    workers pool;
+    workers threads_pool;
+    workers *pool = nullptr;  // null on one thread
+    render_rows rows;
     XImage image{};
     std::vector<unsigned char> cells = std::vector<unsigned char>(WIDTH * HEIGHT);
     std::vector<uint32_t> pixels = std::vector<uint32_t>(WIDTH * HEIGHT);
 
-    scene(const psys_mode &m, int count, int threads) : pool(threads) {
-        if (threads > 1) g.pool = &pool;
+    scene(const psys_mode &m, int count, int threads) : threads_pool(threads) {
+        if (threads > 1) pool = &threads_pool;
         psys_set_defaults(&ps);
         ps.count = count;
         const std::vector<particle> &start = created(count);
@@ -82,11 +84,11 @@ struct scene {
     void frame_literal() {
         psys_automovep(&ps);
         paint_particles(&ps, &g, 50);
-        render_blurred_buffer(&g);
+        render_blurred_buffer(&g, pool, &rows);
     }
     void frame_fast() {
-        move_and_paint_particles(&ps, &g, 50);
-        render_blurred_buffer(&g);
+        move_and_paint_particles(&ps, &g, 50, pool);
+        render_blurred_buffer(&g, pool, &rows);
     }
     // Reads and writes each whole record (its velocity's halves swapped, which
     // leaves the positions as they are) and paints it as paint_particles does.
@@ -208,11 +210,11 @@ int main(int argc, char **argv) {
             if (!full) continue;
             add("step/literal", &m, count, [](scene &s) { psys_automovep(&s.ps); });
             add("step/fast", &m, count, [](scene &s) { psys_automovep_fast(&s.ps); });
-            add("step/fast+paint", &m, count, [](scene &s) { move_and_paint_particles(&s.ps, &s.g, 50); });
+            add("step/fast+paint", &m, count, [](scene &s) { move_and_paint_particles(&s.ps, &s.g, 50, s.pool); });
         }
         if (full) add("paint/literal", &PSYS_MODES[3], count, [](scene &s) { paint_particles(&s.ps, &s.g, 50); });
     }
-    if (full) add("render/normal", &PSYS_MODES[3], 10000, [](scene &s) { render_blurred_buffer(&s.g); });
+    if (full) add("render/normal", &PSYS_MODES[3], 10000, [](scene &s) { render_blurred_buffer(&s.g, s.pool, &s.rows); });
 
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

@@ -8,8 +8,6 @@
 // of vorbles); defined in that transport's file, absent in the plain one.
 struct gfx_transport;
 
-struct workers;
-
 struct gfx {
     Display *display;
     int width;
@@ -32,7 +30,6 @@ struct gfx {
     int x_offset;
     int y_offset;
     Atom wm_delete;  // WM_DELETE_WINDOW of the own window, None in root-window mode
-    workers *pool;   // threads for the renderer and the particle step; null runs them on this thread
     gfx_transport *transport;  // the image transport's own; null in vorbles-plain and without an image
 };
 

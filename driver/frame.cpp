@@ -16,8 +16,8 @@ void paint_particles(const psys *ps, gfx *g, unsigned char brightness) {
     }
 }
 
-void move_and_paint_particles(psys *ps, gfx *g, unsigned char brightness) {
-    if (psys_automovep_paint(ps, g->buffer, g->width, g->height, brightness, g->pool)) return;
+void move_and_paint_particles(psys *ps, gfx *g, unsigned char brightness, workers *pool) {
+    if (psys_automovep_paint(ps, g->buffer, g->width, g->height, brightness, pool)) return;
     psys_automovep(ps);
     paint_particles(ps, g, brightness);
 }

@@ -110,17 +110,18 @@ static int64_t monotonic_us() {
 
 // The frame loop, until the frame limit or the flag ends it.
 static void run_frames(gfx *g, psys *ps, const run_settings &settings) {
-    // The threads for the frame's work, started once for the run.
+    // The threads for the frame's work, started once for the run, and what
+    // the renderer keeps for them from frame to frame.
     workers pool(workers_wanted());
-    g->pool = &pool;
+    render_rows rows;
 
     uint32_t frame = 0;
     do {
         const int64_t frame_start = monotonic_us();
         if (settings.mode_period != 0 && frame % static_cast<uint32_t>(settings.mode_period) == 0) psys_set_rnd(ps);
         if (!paused) {
-            move_and_paint_particles(ps, g, settings.brightness);
-            render_blurred_buffer(g);
+            move_and_paint_particles(ps, g, settings.brightness, &pool);
+            render_blurred_buffer(g, &pool, &rows);
         }
         handle_keyboard_io(g, ps, 0);
         // Closing the window from the window manager, or destroying it under
@@ -134,7 +135,6 @@ static void run_frames(gfx *g, psys *ps, const run_settings &settings) {
             break;
         }
     } while (settings.frame_limit == 0 || frame < static_cast<uint32_t>(settings.frame_limit));
-    g->pool = nullptr;
 }
 
 int main(int argc, char **argv) {
