@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/frame.h"
 #include "particles/psys-fast.h"
+#include "particles/psys-paint.h"
 #include "pool/workers.h"
 #include "render/render.h"
 
@@ -83,15 +83,15 @@ struct scene {
 
     void frame_literal() {
         psys_automovep(&ps);
-        paint_particles(&ps, &g, 50);
+        psys_paint_particles(&ps, g.buffer, g.width, g.height, 50);
         render_blurred_buffer(&g, pool, &rows);
     }
     void frame_fast() {
-        move_and_paint_particles(&ps, &g, 50, pool);
+        psys_step_and_paint(&ps, g.buffer, g.width, g.height, 50, pool);
         render_blurred_buffer(&g, pool, &rows);
     }
     // Reads and writes each whole record (its velocity's halves swapped, which
-    // leaves the positions as they are) and paints it as paint_particles does.
+    // leaves the positions as they are) and paints it as psys_paint_particles does.
     void memory_floor() {
         const double wspan = g.width - 3, hspan = g.height - 3;
         particle *p = ps.particles;
@@ -210,9 +210,11 @@ int main(int argc, char **argv) {
             if (!full) continue;
             add("step/literal", &m, count, [](scene &s) { psys_automovep(&s.ps); });
             add("step/fast", &m, count, [](scene &s) { psys_automovep_fast(&s.ps); });
-            add("step/fast+paint", &m, count, [](scene &s) { move_and_paint_particles(&s.ps, &s.g, 50, s.pool); });
+            add("step/fast+paint", &m, count, [](scene &s) { psys_step_and_paint(&s.ps, s.g.buffer, s.g.width, s.g.height, 50, s.pool); });
         }
-        if (full) add("paint/literal", &PSYS_MODES[3], count, [](scene &s) { paint_particles(&s.ps, &s.g, 50); });
+        if (full)
+            add("paint/literal", &PSYS_MODES[3], count,
+                [](scene &s) { psys_paint_particles(&s.ps, s.g.buffer, s.g.width, s.g.height, 50); });
     }
     if (full) add("render/normal", &PSYS_MODES[3], 10000, [](scene &s) { render_blurred_buffer(&s.g, s.pool, &s.rows); });
 

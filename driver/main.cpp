@@ -14,6 +14,7 @@
 #include "driver/options.h"
 #include "driver/signals.h"
 #include "driver/stdfds.h"
+#include "particles/psys-fast.h"
 #include "particles/psys2d.h"
 #include "pool/workers.h"
 #include "render/render.h"
@@ -120,7 +121,7 @@ static void run_frames(gfx *g, psys *ps, const run_settings &settings) {
         const int64_t frame_start = monotonic_us();
         if (settings.mode_period != 0 && frame % static_cast<uint32_t>(settings.mode_period) == 0) psys_set_rnd(ps);
         if (!paused) {
-            move_and_paint_particles(ps, g, settings.brightness, &pool);
+            psys_step_and_paint(ps, g->buffer, g->width, g->height, settings.brightness, &pool);
             render_blurred_buffer(g, &pool, &rows);
         }
         handle_keyboard_io(g, ps, 0);

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "particles/psys-lanes.h"
+#include "particles/psys-paint.h"
 #include "particles/psys-rules.h"
 #include "particles/random-lease.h"
 #include "pool/workers.h"
@@ -76,13 +77,8 @@ struct canvas {
     double hspan;  // height - 3, as a double
     int *cells;  // room for every particle's buffer index
     int size;    // width * height: the buffer's bytes
-    unsigned char raised[256];  // byte v with a particle painted on it (see paint_cell)
+    psys_raised raised;
 };
-
-// One particle painted at buffer index `cell` of `into`: raised[v] is byte v
-// with a particle painted on it, min(255, v + brightness). A look-up is
-// quicker than forming the saturated sum.
-inline void paint_cell(unsigned char *into, int cell, const unsigned char *raised) { into[cell] = raised[into[cell]]; }
 
 // The buffer index of every particle in one frame, kept from frame to frame
 // so that the step allocates only when the count grows. Element `count` lies
@@ -546,7 +542,7 @@ struct kernel {
     }
 
     // The motion step for the chunk at column c (particles from j up), which
-    // of its lanes are to be respawned, and its buffer indices: NO_CELL for
+    // of its lanes are to be respawned, and its buffer indices: PSYS_NO_CELL for
     // the lanes whose step is finished later, respawns and re-placements put
     // off.
     [[gnu::always_inline]] static void finish(columns &col, int c, const lanes_t &chunk, int j, int first,
@@ -566,7 +562,7 @@ struct kernel {
             } else {
                 for (int l = -j; l < W; ++l)
                     cell_of[j + l] =
-                        skip >> l & 1 ? NO_CELL : psys_paint_cell(v.x[l], v.y[l], cv.wspan, cv.hspan, cv.width);
+                        skip >> l & 1 ? PSYS_NO_CELL : psys_paint_cell(v.x[l], v.y[l], cv.wspan, cv.hspan, cv.width);
             }
         }
     }
@@ -660,7 +656,7 @@ struct kernel {
                 p.vy = c.vy[l];
                 memcpy(&p.life, reinterpret_cast<const char *>(&c.life) + 8 * l, sizeof p.life);
                 if (into != nullptr)
-                    paint_cell(into, psys_paint_cell(p.x, p.y, cv.wspan, cv.hspan, cv.width), cv.raised);
+                    psys_paint_at(into, psys_paint_cell(p.x, p.y, cv.wspan, cv.hspan, cv.width), cv.raised);
             }
         }
     }
@@ -698,7 +694,7 @@ void respawn_part(const step_params &sp, const canvas &cv, const part &pt) {
         psys_resetparticle(sp.system, p);
         psys_move_particle(sp.system, sp.scale, p);
         if (cv.buffer != nullptr)
-            paint_cell(cv.buffer, psys_paint_cell(p->x, p->y, cv.wspan, cv.hspan, cv.width), cv.raised);
+            psys_paint_at(cv.buffer, psys_paint_cell(p->x, p->y, cv.wspan, cv.hspan, cv.width), cv.raised);
     };
     if (!pt.pending_lost) {
         for (int j = 0; j < pt.pending_count; ++j) respawn(pt.pending[j]);
@@ -706,26 +702,6 @@ void respawn_part(const step_params &sp, const canvas &cv, const part &pt) {
         for (int i = pt.hi - 1; i >= pt.lo; --i)
             if (ps[i].life == -1) respawn(i);
     }
-}
-
-// Phase 7: painting the particles lo .. hi - 1 at their buffer indices into
-// `buffer`, in a pass of its own: interleaved with the stream of records, the
-// scattered buffer updates would find the buffer pushed out of the caches by
-// the records. Particles at NO_CELL are painted where their step finishes.
-// Neighbours in the array lie close on the screen, so painting them one after
-// the other waits on each byte just written; the pass instead takes the range
-// as four stretches and paints one particle of each in turn, whose bytes are
-// mostly apart (measured: 0.1-0.4 ms quicker a frame). Painted bytes are
-// saturating sums of amounts of zero or more, the same in any order.
-void paint_cells(unsigned char *buffer, const int *cell_of, int lo, int hi, const unsigned char *raised) {
-    constexpr int STRETCHES = 4;
-    const int len = (hi - lo) / STRETCHES;
-    for (int i = lo; i < lo + len; ++i)
-#pragma GCC unroll 4
-        for (int k = 0; k < STRETCHES; ++k)
-            if (const int cell = cell_of[i + k * len]; cell != NO_CELL) paint_cell(buffer, cell, raised);
-    for (int i = lo + STRETCHES * len; i < hi; ++i)
-        if (cell_of[i] != NO_CELL) paint_cell(buffer, cell_of[i], raised);
 }
 
 // ---------------------------------------------------------------------------
@@ -754,7 +730,9 @@ void step_alone(const step_params &sp, const canvas &cv, step_fns fns) {
 #if defined(__x86_64__)
         _mm_sfence();  // the streamed indices are seen by the loads below
 #endif
-        paint_cells(cv.buffer, cv.cells, 0, sp.count, cv.raised);
+        // A pass of its own: interleaved with the stream of records, the
+        // scattered updates would find the buffer pushed out of the caches.
+        psys_paint_cells(cv.buffer, cv.cells, 0, sp.count, cv.raised);
     }
     respawn_part(sp, cv, pt);
 }
@@ -841,7 +819,7 @@ step_fns step_for_isa(psys_simd) {
 //
 // Each thread paints into the buffer (the owning thread) or a private buffer
 // of its own: once the parts are all taken, it paints whole parts as they are
-// swept, skipping the particles whose step finishes later (see NO_CELL). Last,
+// swept, skipping the particles whose step finishes later (see PSYS_NO_CELL). Last,
 // the private buffers are added into the buffer by bands. Saturating addition
 // of amounts of zero or more gives the same byte in any order, so the picture
 // is the one painted by one thread.
@@ -871,27 +849,6 @@ int thread_count(int n, int threads, int min_part) {
     const int blocks = (n + BLOCK - 1) / BLOCK;
     const int by_size = n / std::max(min_part, 1);
     return std::max(1, std::min({threads, by_size, blocks}));
-}
-
-// buffer[c] = min(255, buffer[c] + from[c]) for c in [lo, hi), from[c] then
-// cleared for the next frame; sixteen bytes at a time, where a sum that
-// wrapped (came out below an addend) is made 255.
-void add_saturated(unsigned char *buffer, unsigned char *from, size_t lo, size_t hi) {
-    typedef unsigned char bytes __attribute__((vector_size(16)));
-    size_t c = lo;
-    for (; c + 16 <= hi; c += 16) {
-        bytes a, b;
-        memcpy(&a, buffer + c, sizeof a);
-        memcpy(&b, from + c, sizeof b);
-        bytes sum = a + b;
-        sum |= (bytes)(sum < a);
-        memcpy(buffer + c, &sum, sizeof sum);
-    }
-    for (; c < hi; ++c) {
-        const unsigned sum = buffer[c] + from[c];
-        buffer[c] = static_cast<unsigned char>(sum > 255 ? 255 : sum);
-    }
-    memset(from + lo, 0, hi - lo);
 }
 
 // The work of one frame's sweep job, which the threads share out among
@@ -1021,7 +978,7 @@ struct sweep_job {
                 while (help(t, into)) {
                 }
                 help_until(t, into, [&] { return st.swept[p].load(std::memory_order_acquire); });
-                paint_cells(into, cv.cells, st.parts[p].lo, st.parts[p].hi, cv.raised);
+                psys_paint_cells(into, cv.cells, st.parts[p].lo, st.parts[p].hi, cv.raised);
             }
         help_until(t, into, [&] { return next_place.load(std::memory_order_relaxed) >= parts; });
     }
@@ -1074,7 +1031,7 @@ void step_threaded(const step_params &sp, const canvas &cv, step_fns fns, worker
     if (cv.buffer == nullptr) return;
     pool.run(threads, [&](int t, int) {
         const size_t lo = size * t / threads, hi = size * (t + 1) / threads;
-        for (int k = 0; k < threads - 1; ++k) add_saturated(cv.buffer, st.canvases[k].data(), lo, hi);
+        for (int k = 0; k < threads - 1; ++k) psys_paint_merge(cv.buffer, st.canvases[k].data(), lo, hi);
     });
 }
 
@@ -1135,8 +1092,7 @@ int psys_automovep_simd(psys *ps, unsigned char *buffer, int width, int height, 
               static_cast<double>(height - 3),
               buffer != nullptr && sp.count > 0 ? frame_cells(sp.count) : nullptr,
               width * height,
-              {}};
-    for (unsigned v = 0; v < 256; ++v) cv.raised[v] = static_cast<unsigned char>(std::min(255u, v + brightness));
+              psys_raised(brightness)};
     if (sp.count <= 0) return 1;
     const int threads = pool != nullptr ? thread_count(sp.count, pool->count(), min_part) : 1;
     if (threads > 1)
@@ -1151,4 +1107,11 @@ int psys_automovep_fast(psys *ps) { return psys_automovep_simd(ps, nullptr, 0, 0
 int psys_automovep_paint(psys *ps, unsigned char *buffer, int width, int height, unsigned char brightness,
                          workers *pool) {
     return psys_automovep_simd(ps, buffer, width, height, brightness, psys_simd_best(), pool);
+}
+
+void psys_step_and_paint(psys *ps, unsigned char *buffer, int width, int height, unsigned char brightness,
+                         workers *pool) {
+    if (psys_automovep_paint(ps, buffer, width, height, brightness, pool)) return;
+    psys_automovep(ps);
+    psys_paint_particles(ps, buffer, width, height, brightness);
 }

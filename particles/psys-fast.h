@@ -25,6 +25,11 @@ int psys_automovep_fast(psys *ps);
 int psys_automovep_paint(psys *ps, unsigned char *buffer, int width, int height, unsigned char brightness,
                          workers *pool = nullptr);
 
+// The frame's step and painting: the fast step where it knows the law, else
+// the literal step (psys_automovep) and psys_paint_particles.
+void psys_step_and_paint(psys *ps, unsigned char *buffer, int width, int height, unsigned char brightness,
+                         workers *pool = nullptr);
+
 // The instruction sets the fast step is built for, narrowest first. The sweep
 // needs a little-endian processor with vectors of doubles: x86-64 and aarch64.
 // Elsewhere there is none, the fast step declines and the literal step runs.

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "particles/psys-paint.h"
 #include "particles/psys-rules.h"
 #include "particles/psys2d.h"
 
@@ -24,11 +25,6 @@
 // Internal linkage, as a part of psys-fast.cpp: the per-instruction-set
 // functions are then inlined into the flattened sweeps.
 namespace {
-
-// The buffer index the sweep gives a particle it does not paint in its pass:
-// one whose step is finished later (a respawn, a re-placement put off), which
-// is painted then.
-constexpr int NO_CELL = -1;
 
 // W doubles per register. Arithmetic is written with the
 // compiler's vector extensions; everything else goes through the small
@@ -113,11 +109,11 @@ AVX2 inline void pick(d4 &r, const d4 &k, const d4 &x, const d4 &y) {
 AVX2 inline unsigned bits(const d4 &k) { return _mm256_movemask_pd((__m256d)k); }
 // Buffer index row * width + column of each lane's particle, from its column
 // and row as doubles; with the callers' arithmetic it restates psys_paint_cell.
-// Lanes set in `skip` get NO_CELL instead.
+// Lanes set in `skip` get PSYS_NO_CELL instead.
 AVX2 inline void cells(const d4 &column, const d4 &row, int width, unsigned skip, int *out) {
     const __m128i c = _mm256_cvttpd_epi32((__m256d)column), r = _mm256_cvttpd_epi32((__m256d)row);
     _mm_storeu_si128((__m128i *)out, _mm_add_epi32(_mm_mullo_epi32(r, _mm_set1_epi32(width)), c));
-    for (; skip != 0; skip &= skip - 1) out[__builtin_ctz(skip)] = NO_CELL;
+    for (; skip != 0; skip &= skip - 1) out[__builtin_ctz(skip)] = PSYS_NO_CELL;
 }
 // One bit per lane whose (x, y) lies outside the starfield's inner box
 // (STAR_RIM_LO, STAR_RIM_HI) in either coordinate, bounds excluded; restates
@@ -204,7 +200,7 @@ AVX512 inline void cells(const d8 &column, const d8 &row, int width, unsigned sk
     // Lanes to skip are rare; blending only then keeps the common path short
     // (measured: blending every chunk made the whole frame 3% slower).
     if (__builtin_expect(skip != 0, 0))
-        kept = _mm256_mask_mov_epi32(kept, static_cast<__mmask8>(skip), _mm256_set1_epi32(NO_CELL));
+        kept = _mm256_mask_mov_epi32(kept, static_cast<__mmask8>(skip), _mm256_set1_epi32(PSYS_NO_CELL));
     _mm256_stream_si256((__m256i *)out, kept);
 }
 AVX512 inline unsigned outside_box(const d8 &x, const d8 &y) {
@@ -298,7 +294,7 @@ inline unsigned bits(const d2 &k) {
 #endif
 inline void cells(const d2 &column, const d2 &row, int width, unsigned skip, int *out) {
     for (int l = 0; l < 2; ++l) out[l] = static_cast<int>(row[l]) * width + static_cast<int>(column[l]);
-    for (; skip != 0; skip &= skip - 1) out[__builtin_ctz(skip)] = NO_CELL;
+    for (; skip != 0; skip &= skip - 1) out[__builtin_ctz(skip)] = PSYS_NO_CELL;
 }
 inline unsigned outside_box(const d2 &x, const d2 &y) {
     const d2 lo = d2{} + STAR_RIM_LO, hi = d2{} + STAR_RIM_HI;

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/frame.h"
 #include "particles/psys-fast.h"
+#include "particles/psys-paint.h"
 #include "pool/workers.h"
 
 namespace {
@@ -71,12 +71,8 @@ struct twins {
                 if (before) before(w->ps, f);
             }
             plain.gen.use();
-            gfx g{};
-            g.width = WIDTH;
-            g.height = HEIGHT;
-            g.buffer = plain.buffer.data();
             psys_automovep(&plain.ps);
-            paint_particles(&plain.ps, &g, brightness);
+            psys_paint_particles(&plain.ps, plain.buffer.data(), WIDTH, HEIGHT, brightness);
             fast.gen.use();
             if (!psys_automovep_simd(&fast.ps, fast.buffer.data(), WIDTH, HEIGHT, brightness, isa, pool, min_part))
                 return testing::AssertionFailure() << "fast step refused the law";
@@ -300,17 +296,13 @@ TEST(FastStep, UnknownLawFallsBackToTheLiteralStep) {
     EXPECT_EQ(t.fast.buffer, blank);
 
     // The frame loop's call then takes the literal step and paints.
-    gfx g{};
-    g.width = WIDTH;
-    g.height = HEIGHT;
     for (world *w : {&t.plain, &t.fast}) {
         w->gen.use();
-        g.buffer = w->buffer.data();
         if (w == &t.plain) {
             psys_automovep(&w->ps);
-            paint_particles(&w->ps, &g, 50);
+            psys_paint_particles(&w->ps, w->buffer.data(), WIDTH, HEIGHT, 50);
         } else {
-            move_and_paint_particles(&w->ps, &g, 50);
+            psys_step_and_paint(&w->ps, w->buffer.data(), WIDTH, HEIGHT, 50);
         }
     }
     EXPECT_TRUE(t.same(0));
