@@ -54,6 +54,7 @@ struct scene {
     gfx g{};
     workers threads_pool;
     workers *pool = nullptr;  // null on one thread
+    psys_fast_state fast;
     render_rows rows;
     XImage image{};
     std::vector<unsigned char> cells = std::vector<unsigned char>(WIDTH * HEIGHT);
@@ -87,7 +88,7 @@ struct scene {
         render_blurred_buffer(&g, pool, &rows);
     }
     void frame_fast() {
-        psys_step_and_paint(&ps, g.buffer, g.width, g.height, 50, pool);
+        psys_step_and_paint(&ps, &fast, g.buffer, g.width, g.height, 50, pool);
         render_blurred_buffer(&g, pool, &rows);
     }
     // Reads and writes each whole record (its velocity's halves swapped, which
@@ -209,8 +210,8 @@ int main(int argc, char **argv) {
             add("floor/memory", &m, count, [](scene &s) { s.memory_floor(); }, runs);
             if (!full) continue;
             add("step/literal", &m, count, [](scene &s) { psys_automovep(&s.ps); });
-            add("step/fast", &m, count, [](scene &s) { psys_automovep_fast(&s.ps); });
-            add("step/fast+paint", &m, count, [](scene &s) { psys_step_and_paint(&s.ps, s.g.buffer, s.g.width, s.g.height, 50, s.pool); });
+            add("step/fast", &m, count, [](scene &s) { psys_automovep_fast(&s.ps, &s.fast, s.pool); });
+            add("step/fast+paint", &m, count, [](scene &s) { psys_step_and_paint(&s.ps, &s.fast, s.g.buffer, s.g.width, s.g.height, 50, s.pool); });
         }
         if (full)
             add("paint/literal", &PSYS_MODES[3], count,

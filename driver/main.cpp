@@ -112,8 +112,9 @@ static int64_t monotonic_us() {
 // The frame loop, until the frame limit or the flag ends it.
 static void run_frames(gfx *g, psys *ps, const run_settings &settings) {
     // The threads for the frame's work, started once for the run, and what
-    // the renderer keeps for them from frame to frame.
+    // the particle step and the renderer keep from frame to frame.
     workers pool(workers_wanted());
+    psys_fast_state fast;
     render_rows rows;
 
     uint32_t frame = 0;
@@ -121,7 +122,7 @@ static void run_frames(gfx *g, psys *ps, const run_settings &settings) {
         const int64_t frame_start = monotonic_us();
         if (settings.mode_period != 0 && frame % static_cast<uint32_t>(settings.mode_period) == 0) psys_set_rnd(ps);
         if (!paused) {
-            psys_step_and_paint(ps, g->buffer, g->width, g->height, settings.brightness, &pool);
+            psys_step_and_paint(ps, &fast, g->buffer, g->width, g->height, settings.brightness, &pool);
             render_blurred_buffer(g, &pool, &rows);
         }
         handle_keyboard_io(g, ps, 0);

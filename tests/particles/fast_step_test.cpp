@@ -35,7 +35,8 @@ struct world {
 };
 
 // One started system, copied: `plain` takes the literal step, `fast` the fused
-// one, on `pool` with at least `min_part` particles per thread when there is a pool.
+// one in `isa`, on `pool` with at least `min_part` particles per thread when
+// there is a pool, keeping its state from frame to frame.
 struct twins {
     world plain, fast;
     psys_simd isa;
@@ -63,6 +64,7 @@ struct twins {
     // Steps both `frames` times, `before` applied to each (its generator active)
     // ahead of every frame, and compares them after every frame and at the end.
     testing::AssertionResult run(int frames, const frame_fn &before = {}) {
+        psys_fast_state state(isa, min_part);
         for (int f = 0; f < frames; ++f) {
             const auto brightness = static_cast<unsigned char>(37 * f + 11);
             for (world *w : {&plain, &fast}) {
@@ -74,7 +76,7 @@ struct twins {
             psys_automovep(&plain.ps);
             psys_paint_particles(&plain.ps, plain.buffer.data(), WIDTH, HEIGHT, brightness);
             fast.gen.use();
-            if (!psys_automovep_simd(&fast.ps, fast.buffer.data(), WIDTH, HEIGHT, brightness, isa, pool, min_part))
+            if (!psys_automovep_paint(&fast.ps, &state, fast.buffer.data(), WIDTH, HEIGHT, brightness, pool))
                 return testing::AssertionFailure() << "fast step refused the law";
             if (auto r = same(f); !r) return r;
         }
@@ -290,8 +292,9 @@ TEST(FastStep, UnknownLawFallsBackToTheLiteralStep) {
     twins t(psys_simd_best(), 500, [](psys &ps) { ps.force = psys_frc_sgra; });
     const std::vector<particle> before = t.fast.particles;
     const std::vector<unsigned char> blank = t.fast.buffer;
-    EXPECT_EQ(psys_automovep_fast(&t.fast.ps), 0);
-    EXPECT_EQ(psys_automovep_paint(&t.fast.ps, t.fast.buffer.data(), WIDTH, HEIGHT, 50), 0);
+    psys_fast_state state;
+    EXPECT_EQ(psys_automovep_fast(&t.fast.ps, &state), 0);
+    EXPECT_EQ(psys_automovep_paint(&t.fast.ps, &state, t.fast.buffer.data(), WIDTH, HEIGHT, 50), 0);
     EXPECT_EQ(memcmp(before.data(), t.fast.particles.data(), before.size() * sizeof(particle)), 0);
     EXPECT_EQ(t.fast.buffer, blank);
 
@@ -302,7 +305,7 @@ TEST(FastStep, UnknownLawFallsBackToTheLiteralStep) {
             psys_automovep(&w->ps);
             psys_paint_particles(&w->ps, w->buffer.data(), WIDTH, HEIGHT, 50);
         } else {
-            psys_step_and_paint(&w->ps, w->buffer.data(), WIDTH, HEIGHT, 50);
+            psys_step_and_paint(&w->ps, &state, w->buffer.data(), WIDTH, HEIGHT, 50);
         }
     }
     EXPECT_TRUE(t.same(0));
