@@ -20,9 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "driver/frame.h"
 #include "particles/psys-fast.h"
-#include "particles/workers.h"
+#include "particles/psys-paint.h"
+#include "pool/workers.h"
 #include "render/render.h"
 
 namespace {
@@ -52,13 +52,16 @@ const std::vector<particle> &created(int count) {
 struct scene {
     psys ps{};
     gfx g{};
-    workers pool;
+    workers threads_pool;
+    workers *pool = nullptr;  // null on one thread
+    psys_fast_state fast;
+    render_rows rows;
     XImage image{};
     std::vector<unsigned char> cells = std::vector<unsigned char>(WIDTH * HEIGHT);
     std::vector<uint32_t> pixels = std::vector<uint32_t>(WIDTH * HEIGHT);
 
-    scene(const psys_mode &m, int count, int threads) : pool(threads) {
-        if (threads > 1) g.pool = &pool;
+    scene(const psys_mode &m, int count, int threads) : threads_pool(threads) {
+        if (threads > 1) pool = &threads_pool;
         psys_set_defaults(&ps);
         ps.count = count;
         const std::vector<particle> &start = created(count);
@@ -81,15 +84,15 @@ struct scene {
 
     void frame_literal() {
         psys_automovep(&ps);
-        paint_particles(&ps, &g, 50);
-        render_blurred_buffer(&g);
+        psys_paint_particles(&ps, g.buffer, g.width, g.height, 50);
+        render_blurred_buffer(&g, pool, &rows);
     }
     void frame_fast() {
-        move_and_paint_particles(&ps, &g, 50);
-        render_blurred_buffer(&g);
+        psys_step_and_paint(&ps, &fast, g.buffer, g.width, g.height, 50, pool);
+        render_blurred_buffer(&g, pool, &rows);
     }
     // Reads and writes each whole record (its velocity's halves swapped, which
-    // leaves the positions as they are) and paints it as paint_particles does.
+    // leaves the positions as they are) and paints it as psys_paint_particles does.
     void memory_floor() {
         const double wspan = g.width - 3, hspan = g.height - 3;
         particle *p = ps.particles;
@@ -207,12 +210,14 @@ int main(int argc, char **argv) {
             add("floor/memory", &m, count, [](scene &s) { s.memory_floor(); }, runs);
             if (!full) continue;
             add("step/literal", &m, count, [](scene &s) { psys_automovep(&s.ps); });
-            add("step/fast", &m, count, [](scene &s) { psys_automovep_fast(&s.ps); });
-            add("step/fast+paint", &m, count, [](scene &s) { move_and_paint_particles(&s.ps, &s.g, 50); });
+            add("step/fast", &m, count, [](scene &s) { psys_automovep_fast(&s.ps, &s.fast, s.pool); });
+            add("step/fast+paint", &m, count, [](scene &s) { psys_step_and_paint(&s.ps, &s.fast, s.g.buffer, s.g.width, s.g.height, 50, s.pool); });
         }
-        if (full) add("paint/literal", &PSYS_MODES[3], count, [](scene &s) { paint_particles(&s.ps, &s.g, 50); });
+        if (full)
+            add("paint/literal", &PSYS_MODES[3], count,
+                [](scene &s) { psys_paint_particles(&s.ps, s.g.buffer, s.g.width, s.g.height, 50); });
     }
-    if (full) add("render/normal", &PSYS_MODES[3], 10000, [](scene &s) { render_blurred_buffer(&s.g); });
+    if (full) add("render/normal", &PSYS_MODES[3], 10000, [](scene &s) { render_blurred_buffer(&s.g, s.pool, &s.rows); });
 
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "particles/workers.h"
+#include "pool/workers.h"
 #include "render/render.h"
 
 namespace {
@@ -37,13 +37,14 @@ struct frame {
 void run(benchmark::State &state, int bpp, int alt, int threads = 1, int bands = 0) {
     frame f(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), bpp);
     f.g.alt_renderer = alt;
-    workers pool(threads);
-    if (threads > 1) f.g.pool = &pool;
+    workers threads_pool(threads);
+    workers *pool = threads > 1 ? &threads_pool : nullptr;
+    render_rows rows;
     for (auto _ : state) {
         if (bands)
-            render32_norm_bands(&f.g, bands);
+            render32_norm_bands(&f.g, bands, pool, &rows);
         else
-            render_blurred_buffer(&f.g);
+            render_blurred_buffer(&f.g, pool, &rows);
         benchmark::DoNotOptimize(f.cells.data());
         benchmark::ClobberMemory();
     }

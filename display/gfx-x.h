@@ -10,8 +10,6 @@ struct gfx_transport;
 // The run's catch of protocol errors about the drawable (display/events.cpp).
 struct gfx_run_trap;
 
-struct workers;
-
 // Sizes of the picture outside this range fall back to a default (the own
 // window) or are held to it (a root window or screen saver's window).
 constexpr int GFX_MIN_RES = 16;
@@ -65,7 +63,6 @@ struct gfx {
     Atom wm_protocols, wm_delete, wm_ping;  // None in root-window mode
     gfx_view view;
     gfx_run_trap *run_trap;
-    workers *pool;   // threads for the renderer and the particle step; null runs them on this thread
     gfx_transport *transport;  // the image transport's own; null in vorbles-plain and without an image
 };
 

@@ -15,8 +15,9 @@
 #include "driver/options.h"
 #include "driver/signals.h"
 #include "driver/stdfds.h"
+#include "particles/psys-fast.h"
 #include "particles/psys2d.h"
-#include "particles/workers.h"
+#include "pool/workers.h"
 #include "render/render.h"
 
 // The particle array and the -i path live until the run ends; handing them
@@ -58,9 +59,11 @@ static int between_frames(gfx *g, psys *ps) {
 // frames: no frame work and nothing sent, and the animation's clock stands,
 // so the frames shown are those it would have shown had it never been hidden.
 static void run_frames(gfx *g, psys *ps, const run_settings &settings) {
-    // The threads for the frame's work, started once for the run.
+    // The threads for the frame's work, started once for the run, and what
+    // the particle step and the renderer keep from frame to frame.
     workers pool(workers_wanted());
-    g->pool = &pool;
+    psys_fast_state fast;
+    render_rows rows;
 
     uint32_t frame = 0;
     int closed = 0;
@@ -75,8 +78,8 @@ static void run_frames(gfx *g, psys *ps, const run_settings &settings) {
         const int64_t frame_start = monotonic_us();
         if (settings.mode_period != 0 && frame % static_cast<uint32_t>(settings.mode_period) == 0) psys_set_rnd(ps);
         if (!paused) {
-            move_and_paint_particles(ps, g, settings.brightness);
-            render_blurred_buffer(g);
+            psys_step_and_paint(ps, &fast, g->buffer, g->width, g->height, settings.brightness, &pool);
+            render_blurred_buffer(g, &pool, &rows);
         }
         closed = between_frames(g, ps);
         unshown = !gfx_visible(g);
@@ -88,7 +91,6 @@ static void run_frames(gfx *g, psys *ps, const run_settings &settings) {
         printf("Exiting due to received signal\n");
     else if (closed)
         printf("%s\n", closed_line(closed));
-    g->pool = nullptr;
 }
 
 int main(int argc, char **argv) {

@@ -1,29 +1,20 @@
-// The per-frame step restructured for speed, bit-identical to the literal rules.
+// The per-frame step restructured for speed, bit-identical to the literal
+// rules. Its parts, in particles/fast/: the laws (laws.h) and the motion step
+// (motion.h) in vector lanes, the sweep over a part of the array (sweep.h),
+// one build of the sweep per instruction set and law (build-<isa>.cpp, on the
+// lane primitives of lanes-<isa>.h), the table that picks a build
+// (dispatch.cpp), and the schedule on one thread or a pool (schedule.cpp).
 #pragma once
+
+#include <memory>
 
 #include "particles/psys2d.h"
 
 struct workers;
 
 // The fewest particles per thread of a threaded step: with fewer, handing the
-// work to the threads costs more than it saves (on two cores, two threads
-// with 100,000 each take as long as one thread; with 150,000 each they save
-// a third).
+// work to the threads costs more than it saves.
 constexpr int PSYS_MIN_PART = 125000;
-
-// The fast per-frame step. Returns 1 when it has done the step, 0 when it does
-// not know the installed law (the caller then takes the literal step,
-// psys_automovep).
-int psys_automovep_fast(psys *ps);
-
-// The fast per-frame step that also paints every particle, at its place after
-// the step, into the width x height intensity buffer: brightness is added to
-// the byte under it, saturating at 255. Returns 0, having done nothing, when it
-// does not know the installed law; the caller then takes the literal step and
-// paints on its own. With a pool of more than one thread and enough particles
-// the work is shared among its threads, to the same result.
-int psys_automovep_paint(psys *ps, unsigned char *buffer, int width, int height, unsigned char brightness,
-                         workers *pool = nullptr);
 
 // The instruction sets the fast step is built for, narrowest first. The sweep
 // needs a little-endian processor with vectors of doubles: x86-64 and aarch64.
@@ -40,9 +31,43 @@ enum class psys_simd { none };
 // The widest of them this machine runs.
 psys_simd psys_simd_best();
 
-// The fast step with a chosen instruction set (capped at psys_simd_best()),
-// painting when buffer is not null, on the pool's threads when there is a
-// pool of more than one and at least min_part particles for each of two
-// threads. The other two call it with the widest.
-int psys_automovep_simd(psys *ps, unsigned char *buffer, int width, int height, unsigned char brightness,
-                        psys_simd isa, workers *pool = nullptr, int min_part = PSYS_MIN_PART);
+namespace fast {
+struct kept;
+}
+
+// What the fast step keeps for one particle system from frame to frame: the
+// builds of its instruction set, chosen once, when it is made, and the lists
+// and buffers of its steps, which a step grows on the calling thread only
+// when it needs more than the steps before it. Its owner makes it before the
+// first frame and keeps it for the run. One per system: two systems stepped
+// in one process each have their own.
+class psys_fast_state {
+  public:
+    // isa is capped at psys_simd_best(); a threaded step gives each thread at
+    // least min_part particles.
+    explicit psys_fast_state(psys_simd isa = psys_simd_best(), int min_part = PSYS_MIN_PART);
+    ~psys_fast_state();
+    psys_fast_state(const psys_fast_state &) = delete;
+    psys_fast_state &operator=(const psys_fast_state &) = delete;
+
+    fast::kept &kept() { return *kept_; }
+
+  private:
+    std::unique_ptr<fast::kept> kept_;
+};
+
+// The fast per-frame step. Returns 1 when it has done the step, 0, having done
+// nothing, when it does not know the installed law (the caller then takes the
+// literal step, psys_automovep). With a pool of more than one thread and
+// enough particles the work is shared among its threads, to the same result.
+int psys_automovep_fast(psys *ps, psys_fast_state *state, workers *pool = nullptr);
+
+// The same, also painting every particle, at its place after the step, into
+// the width x height intensity buffer as psys_paint_particles does.
+int psys_automovep_paint(psys *ps, psys_fast_state *state, unsigned char *buffer, int width, int height,
+                         unsigned char brightness, workers *pool = nullptr);
+
+// The frame's step and painting: the fast step where it knows the law, else
+// the literal step (psys_automovep) and psys_paint_particles.
+void psys_step_and_paint(psys *ps, psys_fast_state *state, unsigned char *buffer, int width, int height,
+                         unsigned char brightness, workers *pool = nullptr);

@@ -1,6 +1,6 @@
 // The numbers the particle rules are made of, and the small rules every path
-// of the step shares. The literal step, the fast step and the frame's painting
-// all take them from here.
+// of the step shares. The literal step and the fast step both take them from
+// here.
 #pragma once
 
 // A random() value as a fraction of 2^31 - 1, i.e. in [0, 1].
@@ -29,12 +29,3 @@ constexpr double SPRING_FIXED_FACTOR = 0.125;
 
 // A starfield coordinate put back near the centre, from one random() value.
 inline double star_spawn_coord(long r) { return r / RANDOM_SCALE / STAR_SPAWN_DIVISOR + STAR_SPAWN_LO; }
-
-// The intensity-buffer index of a particle at (x, y) in a buffer `width`
-// bytes wide, with wspan = width - 3 and hspan = height - 3: positions in
-// [0, 1] land in columns 1 .. width - 2 and rows 2 .. height - 1.
-inline int psys_paint_cell(double x, double y, double wspan, double hspan, int width) {
-    const int column = static_cast<int>(wspan * x + 1.0);
-    const int row = static_cast<int>(hspan * y + 2.0);
-    return row * width + column;
-}

@@ -1,5 +1,6 @@
 // The particle system: control variables, spawning, the per-frame step and
-// the force laws. The bitmap-shaped layout is in psys-bitmap.cpp.
+// the force laws. Creating the particles is in psys-create.cpp, the
+// bitmap-shaped layout in psys-bitmap.cpp.
 //
 // Everything here must reproduce the animation bit for bit: random() and
 // rand() are drawn in a fixed order from the library's unseeded state, and the
@@ -90,18 +91,6 @@ void psys_show_cset(psys *ps) {
 
 // ---------------------------------------------------------------------------
 // Lifecycle and motion
-
-int psys_create_particles(psys *ps) {
-    if (ps->image_path != nullptr) {
-        printf("Loading image from %s instead\n", ps->image_path);
-        return psys_load_fixed(ps);
-    }
-    // Zero-filled, so that no fresh particle looks fixed to the reset below.
-    ps->particles = static_cast<particle *>(calloc(static_cast<size_t>(ps->count), sizeof(particle)));
-    if (ps->particles == nullptr) return 0;
-    for (int i = 0; i < ps->count; ++i) psys_resetparticle(ps, &ps->particles[i]);
-    return 1;
-}
 
 // One coordinate inside the integer spawn bounds lo..hi. The width is taken in
 // integers first (wide enough never to overflow), then scaled.

@@ -1,38 +1,18 @@
 #include "particles/random-lease.h"
 
 #if defined(__GLIBC__)
-namespace {
-
-// Two states of the generator's own format that nothing draws from: one for
-// random() to stand on while its own is lent out, one for a lease to stand on
-// before and after. setstate and setstate_r record in the state they leave
-// where it stands, so each needs a state to go to.
-struct spare_states {
-    alignas(8) char for_random[128];
-    alignas(8) char for_lease[128];
-    random_data lease{};  // standing on for_lease
-    spare_states() {
-        random_data r{};
-        initstate_r(1, for_random, sizeof for_random, &r);
-        initstate_r(1, for_lease, sizeof for_lease, &lease);
-    }
-};
-
-spare_states &spares() {
-    static spare_states s;
-    return s;
-}
-
-}  // namespace
-
-random_lease::random_lease() : draws_(spares().lease) {
-    held_ = setstate(spares().for_random);  // random() stands aside; held_ records its place
-    setstate_r(held_, &draws_);            // the lease goes on from that place
+// The spare states are of the smallest kind, which takes no draws to set up.
+random_lease::random_lease() : draws_{} {
+    random_data aside{};
+    initstate_r(1, for_random_, sizeof for_random_, &aside);
+    initstate_r(1, for_lease_, sizeof for_lease_, &draws_);  // draws_ stands on for_lease_
+    held_ = setstate(for_random_);  // random() stands aside; held_ records its place
+    setstate_r(held_, &draws_);     // the lease goes on from that place
 }
 
 random_lease::~random_lease() {
-    setstate_r(spares().for_lease, &draws_);  // records the lease's place in held_
-    setstate(held_);                          // random() goes on from there
+    setstate_r(for_lease_, &draws_);  // records the lease's place in held_
+    setstate(held_);                  // random() goes on from there
 }
 #else
 random_lease::random_lease() = default;

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <vector>
 
-#include "particles/workers.h"
+#include "pool/workers.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -270,42 +270,38 @@ void norm_pass(unsigned char *first, int w, int h, unsigned char *pix, ptrdiff_t
     halve_span(bottom, w - 1);
 }
 
-// The fewest cells a band gets. Waking a pool thread that sleeps between frames,
-// handing it a band and waiting for it costs about 25 microseconds, the time this
-// pass takes for some 150,000 cells with the AVX-512 paths: smaller pictures gain
-// nothing from a split. (A thread still polling after the step's jobs answers in a
-// few microseconds, but with few particles the step gives it none.)
+// The fewest cells a band gets: waking a pool thread that sleeps between
+// frames, handing it a band and waiting for it costs about what this pass
+// takes for a band of this size with the AVX-512 paths, so smaller pictures
+// gain nothing from a split. (A thread still polling after the step's jobs
+// answers sooner, but with few particles the step gives it none.)
 constexpr long NORM_BAND_CELLS = 131072;
-
-// The copies of the rows under each band but the last. Grown only when a larger
-// picture or more bands need more, so a run allocates them once.
-unsigned char *boundary_rows(size_t bytes) {
-    thread_local std::vector<unsigned char> rows;
-    if (rows.size() < bytes) rows.resize(bytes);
-    return rows.data();
-}
 
 // The rows 0 to h - 2 are cut into bands of consecutive rows, one per thread. Row
 // y reads only itself and row y + 1 from before the pass, so a band depends on the
 // others only through the row under its last one, which the next band overwrites:
 // that row is copied before the bands start, and the band reads the copy. The last
 // band ends on row h - 2, reads the bottom row itself and halves it afterwards.
-void render_norm(gfx *g, int bands) {
+void render_norm(gfx *g, int bands, workers *pool, render_rows *rows) {
     const int w = g->width, h = g->height;
     unsigned char *first = g->buffer + 1;
     unsigned char *pix = reinterpret_cast<unsigned char *>(g->image->data) + 4;
     const ptrdiff_t pitch = g->image->bytes_per_line;
     const pixel_table t(g->cmap);
-    bands = g->pool ? std::min({bands, g->pool->count(), h - 1}) : 1;
+    bands = pool ? std::min({bands, pool->count(), h - 1}) : 1;
     if (bands <= 1) {
         norm_pass(first, w, h, pix, pitch, t);
         return;
     }
     auto start = [&](int k) { return static_cast<int>(static_cast<int64_t>(h - 1) * k / bands); };
-    unsigned char *kept = boundary_rows(static_cast<size_t>(bands - 1) * w);
+    render_rows for_this_call;
+    std::vector<unsigned char> &copies = (rows ? *rows : for_this_call).kept;
+    const size_t bytes = static_cast<size_t>(bands - 1) * w;
+    if (copies.size() < bytes) copies.resize(bytes);
+    unsigned char *kept = copies.data();
     for (int k = 1; k < bands; ++k)
         std::memcpy(kept + static_cast<ptrdiff_t>(k - 1) * w, g->buffer + static_cast<ptrdiff_t>(start(k)) * w, w);
-    g->pool->run(bands, [&](int k, int) {
+    pool->run(bands, [&](int k, int) {
         unsigned char *bottom = first + static_cast<ptrdiff_t>(h - 1) * w;
         const bool last = k + 1 == bands;
         norm_rows(first, w, start(k), start(k + 1), last ? bottom - 1 : kept + static_cast<ptrdiff_t>(k) * w, pix,
@@ -315,10 +311,10 @@ void render_norm(gfx *g, int bands) {
 }
 
 // As many bands as the pool has threads, each of NORM_BAND_CELLS cells at least.
-int norm_bands(const gfx *g) {
-    if (!g->pool) return 1;
+int norm_bands(const gfx *g, const workers *pool) {
+    if (!pool) return 1;
     const long cells = static_cast<long>(g->width) * g->height;
-    return static_cast<int>(std::min<long>(g->pool->count(), std::max<long>(1, cells / NORM_BAND_CELLS)));
+    return static_cast<int>(std::min<long>(pool->count(), std::max<long>(1, cells / NORM_BAND_CELLS)));
 }
 
 // Rows 0 to h - 3, then image row h - 2 cleared to the colour of intensity 0 (all
@@ -362,7 +358,7 @@ void render_per_pixel(gfx *g) {
 
 }  // namespace
 
-void render_blurred_buffer(gfx *g) {
+void render_blurred_buffer(gfx *g, workers *pool, render_rows *rows) {
     if (!renderable(g)) return;
     if (g->image->bits_per_pixel != 32)
         render_per_pixel(g);
@@ -371,15 +367,15 @@ void render_blurred_buffer(gfx *g) {
     else if (g->alt_renderer == 1)
         render_alt(g);
     else
-        render_norm(g, norm_bands(g));
+        render_norm(g, norm_bands(g, pool), pool, rows);
 }
 
-void render32_norm(gfx *g) {
-    if (renderable32(g)) render_norm(g, norm_bands(g));
+void render32_norm(gfx *g, workers *pool, render_rows *rows) {
+    if (renderable32(g)) render_norm(g, norm_bands(g, pool), pool, rows);
 }
 
-void render32_norm_bands(gfx *g, int bands) {
-    if (renderable32(g)) render_norm(g, bands);
+void render32_norm_bands(gfx *g, int bands, workers *pool, render_rows *rows) {
+    if (renderable32(g)) render_norm(g, bands, pool, rows);
 }
 
 void render32_alt(gfx *g) {

@@ -1,13 +1,14 @@
 #!/bin/sh
-# Fails unless the program holds the fast step's five sweeps (one per force
-# law) and each computes in NEON's two-lane double registers, square roots
-# included, without fusing a multiply and an add: the only fused operations
-# are the starfield sweep's (law 4): two for each of its two quotients.
+# Fails unless the program holds the fast step's NEON sweeps, one per force
+# law, each under its own name psys_sweep_neon_<law>, and each computes in
+# NEON's two-lane double registers, square roots included, without fusing a
+# multiply and an add: the only fused operations are the starfield sweep's
+# (psys_sweep_neon_stf): two for each of its two quotients.
 # Usage: check-neon.sh OBJDUMP PROGRAM
-"$1" -d --no-show-raw-insn -C "$2" | awk '
+"$1" -d --no-show-raw-insn "$2" | awk '
     /^[0-9a-f]+ <.*>:$/ {
-        sweep = index($0, "sweep_neon") > 0
-        if (sweep) { name[++n] = $0; sub(/\(\(anonymous namespace\)::step_params.*/, "", name[n]) }
+        sweep = match($0, /<psys_sweep_neon_[a-z]+>:$/)
+        if (sweep) { name[++n] = substr($0, RSTART + 1, RLENGTH - 3) }
         next
     }
     !sweep { next }
@@ -20,7 +21,7 @@
         bad = 0
         for (i = 1; i <= n; i++) {
             printf "%s fsqrt.2d %d, fdiv.2d %d, fmul.2d %d, fused %d\n", name[i], root[i], quot[i], prod[i], fused[i]
-            if (!root[i] || !quot[i] || !prod[i] || fused[i] != (index(name[i], "law)4>") ? 4 : 0)) bad = 1
+            if (!root[i] || !quot[i] || !prod[i] || fused[i] != (name[i] == "psys_sweep_neon_stf" ? 4 : 0)) bad = 1
         }
         exit bad
     }'

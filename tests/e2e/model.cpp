@@ -4,8 +4,7 @@
 #include <cstring>
 
 #include "display/gfx-x.h"
-#include "driver/frame.h"
-#include "particles/psys-fast.h"
+#include "particles/psys-paint.h"
 #include "particles/psys2d.h"
 #include "render/render.h"
 
@@ -50,7 +49,7 @@ std::vector<uint32_t> model_picture(Display *dpy, const XVisualInfo &vinfo, cons
         for (int frame = 0; frame < o.frames; ++frame) {
             if (o.mode_period != 0 && frame % o.mode_period == 0) psys_set_rnd(&ps);
             psys_automovep(&ps);
-            paint_particles(&ps, &g, o.brightness);
+            psys_paint_particles(&ps, g.buffer, g.width, g.height, o.brightness);
             render_blurred_buffer(&g);
         }
         const unsigned long mask = vinfo.depth >= 32 ? 0xffffffffUL : (1UL << vinfo.depth) - 1;

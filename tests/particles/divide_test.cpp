@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "particles/psys-fast.h"
-#include "particles/psys-lanes.h"
+#include "particles/fast/lanes.h"
+#include "particles/psys-rules.h"
 
 namespace {
 

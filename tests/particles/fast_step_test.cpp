@@ -6,11 +6,12 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "driver/frame.h"
 #include "particles/psys-fast.h"
-#include "particles/workers.h"
+#include "particles/psys-paint.h"
+#include "pool/workers.h"
 
 namespace {
 
@@ -35,7 +36,8 @@ struct world {
 };
 
 // One started system, copied: `plain` takes the literal step, `fast` the fused
-// one, on `pool` with at least `min_part` particles per thread when there is a pool.
+// one in `isa`, on `pool` with at least `min_part` particles per thread when
+// there is a pool, keeping its state from frame to frame.
 struct twins {
     world plain, fast;
     psys_simd isa;
@@ -63,6 +65,7 @@ struct twins {
     // Steps both `frames` times, `before` applied to each (its generator active)
     // ahead of every frame, and compares them after every frame and at the end.
     testing::AssertionResult run(int frames, const frame_fn &before = {}) {
+        psys_fast_state state(isa, min_part);
         for (int f = 0; f < frames; ++f) {
             const auto brightness = static_cast<unsigned char>(37 * f + 11);
             for (world *w : {&plain, &fast}) {
@@ -71,14 +74,10 @@ struct twins {
                 if (before) before(w->ps, f);
             }
             plain.gen.use();
-            gfx g{};
-            g.width = WIDTH;
-            g.height = HEIGHT;
-            g.buffer = plain.buffer.data();
             psys_automovep(&plain.ps);
-            paint_particles(&plain.ps, &g, brightness);
+            psys_paint_particles(&plain.ps, plain.buffer.data(), WIDTH, HEIGHT, brightness);
             fast.gen.use();
-            if (!psys_automovep_simd(&fast.ps, fast.buffer.data(), WIDTH, HEIGHT, brightness, isa, pool, min_part))
+            if (!psys_automovep_paint(&fast.ps, &state, fast.buffer.data(), WIDTH, HEIGHT, brightness, pool))
                 return testing::AssertionFailure() << "fast step refused the law";
             if (auto r = same(f); !r) return r;
         }
@@ -290,27 +289,47 @@ TEST(FastStep, OnPoolsOfOneToSevenThreads) {
     }
 }
 
+// Two systems stepped at the same time on two threads, each with a state of
+// its own: neither disturbs the other. No law here draws, and no life runs out
+// in these frames, so the generators stay out of it.
+TEST(FastStep, TwoSystemsAtOnceEachWithItsOwnState) {
+    twins a(psys_simd_best(), 3000, setter(PSYS_MODES[0])), b(psys_simd_best(), 1100, setter(PSYS_MODES[2]));
+    constexpr int FRAMES = 40;
+    for (twins *t : {&a, &b})
+        for (int f = 0; f < FRAMES; ++f) {
+            psys_automovep(&t->plain.ps);
+            psys_paint_particles(&t->plain.ps, t->plain.buffer.data(), WIDTH, HEIGHT, 50);
+        }
+    auto fast = [](twins *t) {
+        psys_fast_state state(t->isa);
+        for (int f = 0; f < FRAMES; ++f)
+            psys_automovep_paint(&t->fast.ps, &state, t->fast.buffer.data(), WIDTH, HEIGHT, 50);
+    };
+    std::thread other(fast, &b);
+    fast(&a);
+    other.join();
+    EXPECT_TRUE(a.same(FRAMES - 1));
+    EXPECT_TRUE(b.same(FRAMES - 1));
+}
+
 TEST(FastStep, UnknownLawFallsBackToTheLiteralStep) {
     twins t(psys_simd_best(), 500, [](psys &ps) { ps.force = psys_frc_sgra; });
     const std::vector<particle> before = t.fast.particles;
     const std::vector<unsigned char> blank = t.fast.buffer;
-    EXPECT_EQ(psys_automovep_fast(&t.fast.ps), 0);
-    EXPECT_EQ(psys_automovep_paint(&t.fast.ps, t.fast.buffer.data(), WIDTH, HEIGHT, 50), 0);
+    psys_fast_state state;
+    EXPECT_EQ(psys_automovep_fast(&t.fast.ps, &state), 0);
+    EXPECT_EQ(psys_automovep_paint(&t.fast.ps, &state, t.fast.buffer.data(), WIDTH, HEIGHT, 50), 0);
     EXPECT_EQ(memcmp(before.data(), t.fast.particles.data(), before.size() * sizeof(particle)), 0);
     EXPECT_EQ(t.fast.buffer, blank);
 
     // The frame loop's call then takes the literal step and paints.
-    gfx g{};
-    g.width = WIDTH;
-    g.height = HEIGHT;
     for (world *w : {&t.plain, &t.fast}) {
         w->gen.use();
-        g.buffer = w->buffer.data();
         if (w == &t.plain) {
             psys_automovep(&w->ps);
-            paint_particles(&w->ps, &g, 50);
+            psys_paint_particles(&w->ps, w->buffer.data(), WIDTH, HEIGHT, 50);
         } else {
-            move_and_paint_particles(&w->ps, &g, 50);
+            psys_step_and_paint(&w->ps, &state, w->buffer.data(), WIDTH, HEIGHT, 50);
         }
     }
     EXPECT_TRUE(t.same(0));

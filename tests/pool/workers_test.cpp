@@ -1,6 +1,6 @@
 // The thread pool hands every part of a job out exactly once, on as many
 // threads as asked, and reads VORBLES_THREADS strictly.
-#include "particles/workers.h"
+#include "pool/workers.h"
 
 #include <gtest/gtest.h>
 

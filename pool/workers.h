@@ -58,9 +58,9 @@ private:
     void serve(int index);
 
     // A frame hands out a few jobs in quick succession, so a thread that
-    // waits first polls for a short while (SPIN_POLLS, some tens of
-    // microseconds) before it sleeps on a condition variable: waking a
-    // sleeping thread costs about as much as a small job.
+    // waits first polls for a short while (SPIN_POLLS polls) before it sleeps
+    // on a condition variable: waking a sleeping thread costs about as much
+    // as a small job.
     static constexpr int SPIN_POLLS = 4000;
 
     std::vector<std::thread> threads_;

@@ -1,4 +1,4 @@
-#include "particles/workers.h"
+#include "pool/workers.h"
 
 #include <pthread.h>
 #include <unistd.h>

@@ -1,0 +1,57 @@
+// Painting the particles: where a particle lands in the buffer, the saturating
+// add, and the fast step's pieces (indexed pass, merge of a buffer painted
+// apart) against the literal painting.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "helpers.h"
+#include "particles/psys-paint.h"
+
+namespace {
+
+constexpr int W = 7, H = 6;
+
+TEST(Painting, CornersLandInsideTheBorderAndSumsSaturate) {
+    TestSystem s(5);
+    s[0] = {0, 0, 0, 0, 1};
+    s[1] = {1, 1, 0, 0, 1};
+    s[2] = {1, 0, 0, 0, 1};
+    s[3] = {0.5, 0.5, 0, 0, 1};
+    s[4] = {0.5, 0.5, 0, 0, 1};
+    std::vector<unsigned char> buffer(W * H, 0);
+    buffer[1 * W + 3] = 250;  // no particle lands in row 1
+    psys_paint_particles(&s.ps, buffer.data(), W, H, 200);
+    std::vector<unsigned char> want(W * H, 0);
+    want[1 * W + 3] = 250;
+    want[2 * W + 1] = 200;            // (0, 0): column 1, row 2
+    want[(H - 1) * W + W - 2] = 200;  // (1, 1): column w - 2, row h - 1
+    want[2 * W + W - 2] = 200;        // (1, 0)
+    want[3 * W + 3] = 255;            // two at the centre: 400, held at 255
+    EXPECT_EQ(buffer, want);
+}
+
+TEST(Painting, IndexedPassAndMergeMatchTheLiteralPainting) {
+    // Enough particles for every stretch of the indexed pass and a remainder,
+    // many on the same bytes; every third one left out of the pass.
+    TestSystem s(103);
+    for (int i = 0; i < 103; ++i) s[i] = {(i % 5) / 4.0, (i % 3) / 2.0, 0, 0, 1};
+    std::vector<int> cells(103);
+    for (int i = 0; i < 103; ++i)
+        cells[i] = i % 3 ? psys_paint_cell(s[i].x, s[i].y, W - 3, H - 3, W) : PSYS_NO_CELL;
+    for (unsigned char brightness : {1, 40, 255}) {
+        std::vector<unsigned char> literal(W * H), indexed(W * H), apart(W * H, 0);
+        for (int c = 0; c < W * H; ++c) literal[c] = indexed[c] = static_cast<unsigned char>(c * 6);
+        psys_paint_particles(&s.ps, literal.data(), W, H, brightness);
+        // The pass into the buffer; the ones left out painted apart and merged.
+        psys_paint_cells(indexed.data(), cells.data(), 0, 103, psys_raised(brightness));
+        TestSystem left(35);
+        for (int i = 0, k = 0; i < 103; i += 3) left[k++] = s[i];
+        psys_paint_particles(&left.ps, apart.data(), W, H, brightness);
+        psys_paint_merge(indexed.data(), apart.data(), 0, W * H);
+        EXPECT_EQ(indexed, literal) << int(brightness);
+        EXPECT_EQ(apart, std::vector<unsigned char>(W * H, 0)) << "merged buffer not cleared";
+    }
+}
+
+}  // namespace
