@@ -11,7 +11,7 @@
 
 #include "display/gfx-x.h"
 #include "driver/frame.h"
-#include "driver/keys.h"
+#include "driver/controls.h"
 #include "driver/options.h"
 #include "driver/signals.h"
 #include "driver/stdfds.h"

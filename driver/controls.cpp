@@ -1,4 +1,4 @@
-#include "driver/keys.h"
+#include "driver/controls.h"
 
 #include <array>
 #include <cstdio>
