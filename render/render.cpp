@@ -26,15 +26,24 @@
 
 namespace {
 
-// The low 32 bits of each colour-table entry: the pixel as a 32-bit image holds it.
+// The byte order of this machine's words, as an XImage names it.
+constexpr int NATIVE_ORDER = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__ ? MSBFirst : LSBFirst;
+
+// The low 32 bits of each colour-table entry: the pixel as a 32-bit image holds
+// it, as a word whose bytes in memory are in the image's byte order (that of
+// its X server, which need not be this machine's: a remote display, or an
+// emulated processor). Every store of a pixel below copies such a word.
 struct pixel_table {
     uint32_t px[256];
 #if RENDER_AVX512
     alignas(64) unsigned char plane[4][256];  // byte k of every pixel, for the wide lookup
     bool wide;  // the processor runs the AVX-512 paths
 #endif
-    explicit pixel_table(const unsigned long *cmap) {
-        for (int i = 0; i < 256; ++i) px[i] = static_cast<uint32_t>(cmap[i]);
+    explicit pixel_table(const unsigned long *cmap, int byte_order = NATIVE_ORDER) {
+        for (int i = 0; i < 256; ++i) {
+            const uint32_t v = static_cast<uint32_t>(cmap[i]);
+            px[i] = byte_order == NATIVE_ORDER ? v : __builtin_bswap32(v);
+        }
 #if RENDER_AVX512
         for (int k = 0; k < 4; ++k)
             for (int i = 0; i < 256; ++i) plane[k][i] = static_cast<unsigned char>(px[i] >> 8 * k);
@@ -287,7 +296,7 @@ void render_norm(gfx *g, int bands, workers *pool, render_rows *rows) {
     unsigned char *first = g->buffer + 1;
     unsigned char *pix = reinterpret_cast<unsigned char *>(g->image->data) + 4;
     const ptrdiff_t pitch = g->image->bytes_per_line;
-    const pixel_table t(g->cmap);
+    const pixel_table t(g->cmap, g->image->byte_order);
     bands = pool ? std::min({bands, pool->count(), h - 1}) : 1;
     if (bands <= 1) {
         norm_pass(first, w, h, pix, pitch, t);
@@ -326,7 +335,7 @@ void render_alt(gfx *g) {
     const int w = g->width, h = g->height;
     const ptrdiff_t pitch = g->image->bytes_per_line;
     unsigned char *pix = reinterpret_cast<unsigned char *>(g->image->data);
-    const pixel_table t(g->cmap);
+    const pixel_table t(g->cmap, g->image->byte_order);
     for (int y = 0; y < h - 2; ++y) {
         unsigned char *row = g->buffer + static_cast<ptrdiff_t>(y) * w;
         if (y == 0)

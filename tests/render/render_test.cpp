@@ -37,9 +37,11 @@ struct table {
 struct image {
     XImage im{};
     std::vector<unsigned char> mem;
-    image(int w, int h, int bpp, int bpl = 0) {
+    // The byte order is an X server's: LSBFirst for the servers of x86 and
+    // most others, MSBFirst for a big-endian one.
+    image(int w, int h, int bpp, int bpl = 0, int order = LSBFirst) {
         im.width = w, im.height = h, im.format = ZPixmap;
-        im.byte_order = im.bitmap_bit_order = LSBFirst;
+        im.byte_order = im.bitmap_bit_order = order;
         im.bitmap_unit = im.bitmap_pad = 32;
         im.depth = bpp == 32 ? 24 : bpp, im.bits_per_pixel = bpp;
         im.bytes_per_line = bpl ? bpl : (w * bpp + 31) / 32 * 4;
@@ -47,10 +49,12 @@ struct image {
         im.data = reinterpret_cast<char *>(mem.data());
         EXPECT_NE(XInitImage(&im), 0);
     }
+    // The pixel's value, its bytes read in the image's byte order.
     uint64_t px(int x, int y) const {
+        const unsigned char *p = mem.data() + static_cast<size_t>(y) * im.bytes_per_line + x * im.bits_per_pixel / 8;
+        const int n = im.bits_per_pixel / 8;
         uint64_t v = 0;
-        std::memcpy(&v, mem.data() + static_cast<size_t>(y) * im.bytes_per_line + x * im.bits_per_pixel / 8,
-                    im.bits_per_pixel / 8);
+        for (int i = 0; i < n; ++i) v |= uint64_t(p[im.byte_order == LSBFirst ? i : n - 1 - i]) << 8 * i;
         return v;
     }
 };
@@ -64,7 +68,8 @@ struct scene {
     workers *pool = nullptr;  // the normal renderer's bands run on it
     render_rows kept;
     render_rows *rows = &kept;
-    scene(int w_, int h_, int bpp, int bpl = 0) : w(w_), h(h_), cells(static_cast<size_t>(w_) * h_), img(w_, h_, bpp, bpl) {
+    scene(int w_, int h_, int bpp, int bpl = 0, int order = LSBFirst)
+        : w(w_), h(h_), cells(static_cast<size_t>(w_) * h_), img(w_, h_, bpp, bpl, order) {
         g.width = w, g.height = h, g.image = &img.im, g.buffer = cells.data();
         std::memcpy(g.cmap, t.e, sizeof t.e);
     }
@@ -240,8 +245,10 @@ TEST(SUITE(NormalRenderer), BandsOnAPoolMatchTheRules) {
 
 TEST(SUITE(Renderers), NamedEntryPointsAndDoloopMatchTheDispatcher) {
     std::mt19937 rng(11);
+    // doloop writes words in the machine's own order: so does an image of that order.
+    const int native = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__ ? MSBFirst : LSBFirst;
     for (auto [w, h] : {std::pair{5, 4}, {37, 6}, {600, 5}}) {
-        scene a(w, h, 32), b(w, h, 32);
+        scene a(w, h, 32, 0, native), b(w, h, 32, 0, native);
         for (auto &c : a.cells) c = static_cast<unsigned char>(rng());
         b.cells = a.cells;
         std::vector<uint32_t> pixels(size_t(w) * h, 0xaaaaaaaa);
@@ -254,6 +261,28 @@ TEST(SUITE(Renderers), NamedEntryPointsAndDoloopMatchTheDispatcher) {
         const outcome want = reference(kind::alt, a.cells, w, h, a.g.cmap);
         render32_alt(&a.g);
         EXPECT_EQ(a.cells, want.cells);
+    }
+}
+
+// The 32-bit renderers write every pixel in the image's byte order, whatever
+// the machine's: an image for a server of the other order holds the same
+// pixels with their bytes reversed.
+TEST(SUITE(Renderers), PixelsTakeTheImagesByteOrder) {
+    std::mt19937 rng(13);
+    for (kind k : {kind::norm, kind::alt}) {
+        SCOPED_TRACE(int(k));
+        scene lsb(70, 6, 32), msb(70, 6, 32, 0, MSBFirst);  // wide enough for the widest paths
+        for (auto &c : lsb.cells) c = static_cast<unsigned char>(rng());
+        msb.cells = lsb.cells;
+        pass_and_check(lsb, k);
+        pass_and_check(msb, k);
+        for (size_t i = 0; i < lsb.img.mem.size(); i += 4)
+            ASSERT_TRUE(std::equal(lsb.img.mem.begin() + i, lsb.img.mem.begin() + i + 4,
+                                   msb.img.mem.rbegin() + (msb.img.mem.size() - i - 4)))
+                << "byte " << i;
+        const uint32_t e = uint32_t(msb.g.cmap[msb.at(1, 0)]);
+        const unsigned char big[4] = {uint8_t(e >> 24), uint8_t(e >> 16), uint8_t(e >> 8), uint8_t(e)};
+        EXPECT_TRUE(std::equal(big, big + 4, msb.img.mem.begin() + 4));
     }
 }
 
