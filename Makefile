@@ -1,12 +1,14 @@
 # The README's commands: `make run` and `make test`, and `make bench`,
-# `make install`, `make deb`, `make fuzz`, `make test-aarch64`. The builds
+# `make install`, `make deb`, `make fuzz`, `make test-aarch64`,
+# `make test-cross ARCH=s390x` (or ppc64el). The builds
 # are the presets of CMakePresets.json. Each step prints one line and keeps
 # its output in a log under the build folder, shown when the step fails;
 # V=1 shows everything.
 
 BUILD       ?= build
 BUILD_ASAN  ?= build-asan
-BUILD_CROSS ?= $(BUILD)-aarch64
+ARCH        ?= aarch64
+BUILD_CROSS ?= $(BUILD)-$(ARCH)
 BUILD_FUZZ  ?= build-fuzz
 JOBS        ?= 2
 ARGS        ?=
@@ -21,11 +23,22 @@ TEST_PKGS  = $(BUILD_PKGS) googletest libgtest-dev libbenchmark-dev libxtst-dev 
 RUN_PKGS   = $(BUILD_PKGS) xvfb x11-apps x11-utils imagemagick
 BENCH_PKGS = $(BUILD_PKGS) libbenchmark-dev
 DEB_PKGS   = $(BUILD_PKGS) dpkg-dev
-CROSS_PKGS = g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user libx11-dev:arm64 libxext-dev:arm64 \
-             libxrandr-dev:arm64 libxinerama-dev:arm64 libgtest-dev:arm64
+# Each cross build's compiler, emulator and libraries: Debian's names for the
+# processor (arm64, s390x, ppc64el) and its GNU triplet.
+CROSS_DEB_aarch64 = arm64
+CROSS_DEB_s390x   = s390x
+CROSS_DEB_ppc64el = ppc64el
+CROSS_GNU_aarch64 = aarch64-linux-gnu
+CROSS_GNU_s390x   = s390x-linux-gnu
+CROSS_GNU_ppc64el = powerpc64le-linux-gnu
+CROSS_QEMU_aarch64 = qemu-aarch64
+CROSS_QEMU_s390x   = qemu-s390x
+CROSS_QEMU_ppc64el = qemu-ppc64le
+CROSS_PKGS = g++-$(CROSS_GNU_$(ARCH)) binutils-$(CROSS_GNU_$(ARCH)) qemu-user \
+             $(addsuffix :$(CROSS_DEB_$(ARCH)),libx11-dev libxext-dev libxrandr-dev libxinerama-dev libgtest-dev)
 FUZZ_PKGS  = $(BUILD_PKGS) clang libclang-rt-dev
 
-.PHONY: all run test test-aarch64 bench fuzz deb programs build build-asan configure deps-build deps-test install clean
+.PHONY: all run test test-aarch64 test-cross bench fuzz deb programs build build-asan configure deps-build deps-test install clean
 
 PROGRAMS  = vorbles vorbles-plain
 Q         = $(if $(filter-out 0,$(V)),,@)
@@ -77,19 +90,23 @@ test: deps-test
 	$(Q)$(MAKE) --no-print-directory build-asan
 	$(Q)$(STEP) --show 'tests passed' "testing in $(BUILD)" $(BUILD)/test.log "cd $(BUILD) && $(CTEST)"
 	$(Q)$(STEP) --show 'tests passed' "testing in $(BUILD_ASAN)" $(BUILD_ASAN)/test.log "cd $(BUILD_ASAN) && $(CTEST)"
-	$(Q)$(MAKE) --no-print-directory test-aarch64 CROSS_OPTIONAL=1
+	$(Q)$(MAKE) --no-print-directory test-cross ARCH=aarch64 CROSS_OPTIONAL=1
 
-# The aarch64 cross build under the user-mode emulator; needs the host build.
-# Within `make test`, a machine without the cross compiler or the emulator
-# (one that is not Debian) skips it, saying so.
-test-aarch64: build
+# A cross build (ARCH: aarch64, s390x or ppc64el) under the user-mode
+# emulator; needs the host build. Within `make test` (aarch64), a machine
+# without the cross compiler or the emulator (one that is not Debian) skips
+# it, saying so.
+test-cross: build
 	$(Q)$(PACKAGES) $(CROSS_PKGS)
-	$(Q)if [ -n "$(CROSS_OPTIONAL)" ] && ! { command -v aarch64-linux-gnu-g++ && command -v qemu-aarch64; } >/dev/null; then \
-	    echo "skipping $(BUILD_CROSS): no aarch64-linux-gnu-g++ or qemu-aarch64 (see the README)"; \
+	$(Q)if [ -n "$(CROSS_OPTIONAL)" ] && ! { command -v $(CROSS_GNU_$(ARCH))-g++ && command -v $(CROSS_QEMU_$(ARCH)); } >/dev/null; then \
+	    echo "skipping $(BUILD_CROSS): no $(CROSS_GNU_$(ARCH))-g++ or $(CROSS_QEMU_$(ARCH)) (see the README)"; \
 	else \
 	    $(STEP) --show 'tests passed' "building and testing $(BUILD_CROSS)" $(BUILD_CROSS)/test.log \
-	        "JOBS=$(JOBS) scripts/test-aarch64 $(BUILD) $(BUILD_CROSS)"; \
+	        "JOBS=$(JOBS) scripts/test-cross $(ARCH) $(BUILD) $(BUILD_CROSS)"; \
 	fi
+
+test-aarch64:
+	$(Q)$(MAKE) --no-print-directory test-cross ARCH=aarch64
 
 # A short run by default; BENCH_FULL=1 sweeps every size and variant. The
 # measurements are the output, so they go to the terminal.
@@ -134,4 +151,4 @@ deb: programs
 	    sed 's|^$(CURDIR)/||; s|^|wrote |')
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_CROSS) $(BUILD_FUZZ)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD)-aarch64 $(BUILD)-s390x $(BUILD)-ppc64el $(BUILD_FUZZ)

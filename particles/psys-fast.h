@@ -17,13 +17,19 @@ struct workers;
 constexpr int PSYS_MIN_PART = 125000;
 
 // The instruction sets the fast step is built for, narrowest first. The sweep
-// needs a little-endian processor with vectors of doubles: x86-64 and aarch64.
-// Elsewhere there is none, the fast step declines and the literal step runs.
+// needs a little-endian processor with vectors of doubles (it reads a life
+// as the low half of a record's fifth word): x86-64, aarch64 and 64-bit
+// little-endian POWER with VSX, whose two lanes the compiler's generic
+// vectors give. Elsewhere (s390x and every other big-endian processor among
+// them) there is none, the fast step declines and the literal step runs.
 #if defined(__x86_64__)
 enum class psys_simd { sse2, avx2, avx512 };
 #elif defined(__aarch64__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
 #define PSYS_FAST_NEON 1
 enum class psys_simd { neon };
+#elif defined(__powerpc64__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ && defined(__VSX__)
+#define PSYS_FAST_VSX 1
+enum class psys_simd { vsx };
 #else
 enum class psys_simd { none };
 #endif

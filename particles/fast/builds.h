@@ -20,6 +20,8 @@ extern const law_build AVX2_BUILDS[LAW_COUNT];
 extern const law_build AVX512_BUILDS[LAW_COUNT];
 #elif PSYS_FAST_NEON
 extern const law_build NEON_BUILDS[LAW_COUNT];
+#elif PSYS_FAST_VSX
+extern const law_build VSX_BUILDS[LAW_COUNT];
 #endif
 
 }  // namespace fast

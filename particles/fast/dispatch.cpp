@@ -13,6 +13,8 @@ psys_simd psys_simd_best() {
     return psys_simd::sse2;
 #elif PSYS_FAST_NEON
     return psys_simd::neon;
+#elif PSYS_FAST_VSX
+    return psys_simd::vsx;
 #else
     return psys_simd::none;
 #endif
@@ -26,6 +28,8 @@ namespace {
 const law_build *const BUILDS[] = {SSE2_BUILDS, AVX2_BUILDS, AVX512_BUILDS};
 #elif PSYS_FAST_NEON
 const law_build *const BUILDS[] = {NEON_BUILDS};
+#elif PSYS_FAST_VSX
+const law_build *const BUILDS[] = {VSX_BUILDS};
 #endif
 
 // The laws in the order of the builds: the literal law each restates, and
@@ -41,7 +45,7 @@ const known_law LAWS[LAW_COUNT] = {PSYS_FAST_LAWS(PSYS_FAST_KNOWN)};
 }  // namespace
 
 const law_build *builds_for(psys_simd isa) {
-#if defined(__x86_64__) || PSYS_FAST_NEON
+#if defined(__x86_64__) || PSYS_FAST_NEON || PSYS_FAST_VSX
     if (isa > psys_simd_best()) isa = psys_simd_best();
     return BUILDS[static_cast<int>(isa)];
 #else

@@ -190,7 +190,8 @@ TEST_F(Picture, HiddenRunResumesWhereItStopped) {
 // The programs of a build for another processor, through its emulator:
 // VORBLES_EMULATOR is the emulator's command line, VORBLES_CROSS_DIR the build
 // directory. Each force mode holds for the whole run (the first random change
-// draws it, the next is out of reach); then the sample bitmap's fixed particles.
+// draws it, the next is out of reach); then the sample bitmap's fixed
+// particles; then a 16-bit screen.
 TEST_F(Picture, CrossBuildMatchesTheModel) {
     const char *emulator = getenv("VORBLES_EMULATOR"), *dir = getenv("VORBLES_CROSS_DIR");
     if (emulator == nullptr || dir == nullptr) GTEST_SKIP() << "no cross build named";
@@ -211,6 +212,13 @@ TEST_F(Picture, CrossBuildMatchesTheModel) {
     o.image_path = VORBLES_SOURCE_DIR "/share/vorbles.xbm";
     check(s, shm.c_str(), o, true);
     check(s, plain.c_str(), o, false);
+
+    // The per-pixel renderer, on a 16-bit screen.
+    Server s16(xvfb_depth16());
+    o.image_path.clear();
+    o.count = 3000;
+    check(s16, shm.c_str(), o, false);
+    check(s16, plain.c_str(), o, false);
 }
 
 }  // namespace
