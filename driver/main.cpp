@@ -65,7 +65,7 @@ static void run_frames(gfx *g, psys *ps, const run_settings &settings) {
     psys_fast_state fast;
     render_rows rows;
 
-    uint32_t frame = 0;
+    uint32_t frame = 0, fast_frames = 0, stepped = 0;
     int closed = 0;
     bool unshown = false;  // the last frame was made while the picture could not be seen
     do {
@@ -78,7 +78,8 @@ static void run_frames(gfx *g, psys *ps, const run_settings &settings) {
         const int64_t frame_start = monotonic_us();
         if (settings.mode_period != 0 && frame % static_cast<uint32_t>(settings.mode_period) == 0) psys_set_rnd(ps);
         if (!paused) {
-            psys_step_and_paint(ps, &fast, g->buffer, g->width, g->height, settings.brightness, &pool);
+            fast_frames += psys_step_and_paint(ps, &fast, g->buffer, g->width, g->height, settings.brightness, &pool);
+            ++stepped;
             render_blurred_buffer(g, &pool, &rows);
         }
         closed = between_frames(g, ps);
@@ -91,6 +92,10 @@ static void run_frames(gfx *g, psys *ps, const run_settings &settings) {
         printf("Exiting due to received signal\n");
     else if (closed)
         printf("%s\n", closed_line(closed));
+    // Which step the frames took, for tests and the curious.
+    const char *report = getenv("VORBLES_STEP_REPORT");
+    if (report != nullptr && *report != '\0')
+        fprintf(stderr, "Fast step in %u of %u frames (%s)\n", fast_frames, stepped, psys_simd_name(fast.isa()));
 }
 
 int main(int argc, char **argv) {

@@ -8,7 +8,8 @@
 #include "particles/psys-paint.h"
 #include "particles/psys-rules.h"
 
-psys_fast_state::psys_fast_state(psys_simd isa, int min_part) : kept_(new fast::kept{}) {
+psys_fast_state::psys_fast_state(psys_simd isa, int min_part)
+    : kept_(new fast::kept{}), isa_(isa > psys_simd_best() ? psys_simd_best() : isa) {
     kept_->builds = fast::builds_for(isa);
     kept_->min_part = min_part;
 }
@@ -51,9 +52,10 @@ int psys_automovep_fast(psys *ps, psys_fast_state *state, workers *pool) {
     return psys_automovep_paint(ps, state, nullptr, 0, 0, 0, pool);
 }
 
-void psys_step_and_paint(psys *ps, psys_fast_state *state, unsigned char *buffer, int width, int height,
-                         unsigned char brightness, workers *pool) {
-    if (psys_automovep_paint(ps, state, buffer, width, height, brightness, pool)) return;
+int psys_step_and_paint(psys *ps, psys_fast_state *state, unsigned char *buffer, int width, int height,
+                        unsigned char brightness, workers *pool) {
+    if (psys_automovep_paint(ps, state, buffer, width, height, brightness, pool)) return 1;
     psys_automovep(ps);
     psys_paint_particles(ps, buffer, width, height, brightness);
+    return 0;
 }

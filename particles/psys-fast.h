@@ -37,6 +37,9 @@ enum class psys_simd { none };
 // The widest of them this machine runs.
 psys_simd psys_simd_best();
 
+// Its name: "avx512", "avx2", "sse2", "neon", "vsx", or "none".
+const char *psys_simd_name(psys_simd isa);
+
 namespace fast {
 struct kept;
 }
@@ -57,9 +60,12 @@ class psys_fast_state {
     psys_fast_state &operator=(const psys_fast_state &) = delete;
 
     fast::kept &kept() { return *kept_; }
+    // The instruction set its steps take.
+    psys_simd isa() const { return isa_; }
 
   private:
     std::unique_ptr<fast::kept> kept_;
+    psys_simd isa_;
 };
 
 // The fast per-frame step. Returns 1 when it has done the step, 0, having done
@@ -74,6 +80,7 @@ int psys_automovep_paint(psys *ps, psys_fast_state *state, unsigned char *buffer
                          unsigned char brightness, workers *pool = nullptr);
 
 // The frame's step and painting: the fast step where it knows the law, else
-// the literal step (psys_automovep) and psys_paint_particles.
-void psys_step_and_paint(psys *ps, psys_fast_state *state, unsigned char *buffer, int width, int height,
+// the literal step (psys_automovep) and psys_paint_particles. Returns 1 when
+// the fast step did it.
+int psys_step_and_paint(psys *ps, psys_fast_state *state, unsigned char *buffer, int width, int height,
                          unsigned char brightness, workers *pool = nullptr);

@@ -20,6 +20,19 @@ psys_simd psys_simd_best() {
 #endif
 }
 
+const char *psys_simd_name(psys_simd isa) {
+#if defined(__x86_64__)
+    static const char *const names[] = {"sse2", "avx2", "avx512"};
+#elif PSYS_FAST_NEON
+    static const char *const names[] = {"neon"};
+#elif PSYS_FAST_VSX
+    static const char *const names[] = {"vsx"};
+#else
+    static const char *const names[] = {"none"};
+#endif
+    return names[static_cast<int>(isa)];
+}
+
 namespace fast {
 namespace {
 

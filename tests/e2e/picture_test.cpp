@@ -219,6 +219,17 @@ TEST_F(Picture, CrossBuildMatchesTheModel) {
     o.count = 3000;
     check(s16, shm.c_str(), o, false);
     check(s16, plain.c_str(), o, false);
+
+    // The fast step of that processor (VORBLES_CROSS_ISA), in every frame;
+    // none where it has no fast step.
+    const char *isa = getenv("VORBLES_CROSS_ISA");
+    if (isa == nullptr) return;
+    std::vector<std::string> argv = launcher;
+    argv.insert(argv.end(), {shm, "-l", "8", "-x", "64", "-y", "48", "-n", "1000"});
+    RunResult r = run_program(argv, {{"DISPLAY", s.xvfb.display()}, {"VORBLES_STEP_REPORT", "1"}}, 120);
+    const std::string want = std::string(isa) == "none" ? "Fast step in 0 of 8 frames (none)\n"
+                                                        : "Fast step in 8 of 8 frames (" + std::string(isa) + ")\n";
+    EXPECT_NE(r.err.find(want), std::string::npos) << r.err;
 }
 
 }  // namespace

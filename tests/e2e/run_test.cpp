@@ -6,6 +6,7 @@
 #include <fstream>
 #include <memory>
 
+#include "particles/psys-fast.h"
 #include "support/proc.h"
 #include "support/programs.h"
 #include "support/shm.h"
@@ -71,6 +72,23 @@ TEST_P(Run, FrameLimitEndsTheRunWithStatusOne) {
             EXPECT_NE(r.err.find("Created Shared memory segment ID: "), std::string::npos) << r.err;
             EXPECT_NE(r.err.find("Have attached shm segment at "), std::string::npos) << r.err;
         }
+    }
+}
+
+// The running program takes the fast step in every frame, with the widest
+// instruction set of this machine, in every force mode (-m 1 draws one each
+// frame) and on a pool; VORBLES_STEP_REPORT has it say so as it ends.
+TEST_P(Run, EveryFrameTakesTheFastStep) {
+    const std::string want = std::string("(") + psys_simd_name(psys_simd_best()) + ")\n";
+    for (const char *threads : {"1", "2"}) {
+        SCOPED_TRACE(threads);
+        RunResult r = run_program({program(), "-l", "20", "-m", "1", "-x", "120", "-y", "90", "-n",
+                                   threads[0] == '1' ? "3000" : "300000"},
+                                  {{"DISPLAY", server().display()}, {"VORBLES_STEP_REPORT", "1"},
+                                   {"VORBLES_THREADS", threads}},
+                                  60);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("Fast step in 20 of 20 frames " + want), std::string::npos) << r.err;
     }
 }
 

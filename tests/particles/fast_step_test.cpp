@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <iterator>
+#include <utility>
 #include <string>
 #include <thread>
 #include <vector>
@@ -62,23 +64,32 @@ struct twins {
     }
     ~twins() { setstate(home_state); }
 
+    bool paint = true;  // the fast step that paints, or the one that only moves
+    // The picture's size in each frame: a frame may bring a new one, as a
+    // resized window does.
+    std::function<std::pair<int, int>(int)> size_of = [](int) { return std::pair{WIDTH, HEIGHT}; };
+
     // Steps both `frames` times, `before` applied to each (its generator active)
     // ahead of every frame, and compares them after every frame and at the end.
     testing::AssertionResult run(int frames, const frame_fn &before = {}) {
         psys_fast_state state(isa, min_part);
         for (int f = 0; f < frames; ++f) {
             const auto brightness = static_cast<unsigned char>(37 * f + 11);
+            const auto [width, height] = size_of(f);
             for (world *w : {&plain, &fast}) {
+                w->buffer.resize(static_cast<size_t>(width) * height);
                 for (size_t i = 0; i < w->buffer.size(); ++i) w->buffer[i] = static_cast<unsigned char>(i * 7 + f);
                 w->gen.use();
                 if (before) before(w->ps, f);
             }
             plain.gen.use();
             psys_automovep(&plain.ps);
-            psys_paint_particles(&plain.ps, plain.buffer.data(), WIDTH, HEIGHT, brightness);
+            if (paint) psys_paint_particles(&plain.ps, plain.buffer.data(), width, height, brightness);
             fast.gen.use();
-            if (!psys_automovep_paint(&fast.ps, &state, fast.buffer.data(), WIDTH, HEIGHT, brightness, pool))
-                return testing::AssertionFailure() << "fast step refused the law";
+            const int done = paint ? psys_automovep_paint(&fast.ps, &state, fast.buffer.data(), width, height,
+                                                          brightness, pool)
+                                   : psys_automovep_fast(&fast.ps, &state, pool);
+            if (!done) return testing::AssertionFailure() << "fast step refused the law";
             if (auto r = same(f); !r) return r;
         }
         for (int j = 0; j < 6; ++j) {
@@ -127,18 +138,7 @@ std::vector<psys_simd> isas() {
 #endif
     return all;
 }
-const char *name(psys_simd isa) {
-#if defined(__x86_64__)
-    static const char *const names[] = {"sse2", "avx2", "avx512"};
-#elif PSYS_FAST_NEON
-    static const char *const names[] = {"neon"};
-#elif PSYS_FAST_VSX
-    static const char *const names[] = {"vsx"};
-#else
-    static const char *const names[] = {"none"};
-#endif
-    return names[static_cast<int>(isa)];
-}
+const char *name(psys_simd isa) { return psys_simd_name(isa); }
 
 TEST(FastStep, EveryLawWithGravityOffAndOn) {
     for (psys_simd isa : isas()) {
@@ -290,6 +290,66 @@ TEST(FastStep, OnPoolsOfOneToSevenThreads) {
             t.min_part = 1;
             EXPECT_TRUE(t.run(3));
         }
+    }
+}
+
+// The fast step that only moves, alone and on a pool, with respawns and
+// re-placements in every part: the particles and the generators as the
+// literal step leaves them, the buffer untouched.
+TEST(FastStep, WithoutPaintingEveryLawMatches) {
+    workers pool(2);
+    const edit_fn busy = [](psys &ps) {
+        ps.life_span = 4;
+        for (int i = 0; i < ps.count; ++i) {
+            ps.particles[i].life = i % 6;
+            if (i % 5 == 1) ps.particles[i].y = 0.00002;
+        }
+    };
+    for (psys_simd isa : isas())
+        for (workers *on : {static_cast<workers *>(nullptr), &pool}) {
+            SCOPED_TRACE(std::string(name(isa)) + (on ? ", on a pool" : ", alone"));
+            for (const psys_mode &m : PSYS_MODES) {
+                twins t(isa, 4001, setter(m), busy);
+                t.paint = false;
+                t.pool = on;
+                t.min_part = 1;
+                EXPECT_TRUE(t.run(40)) << m.name;
+            }
+        }
+}
+
+// A picture that changes size between frames, as a resized window's does,
+// growing and shrinking, on one thread and on pools.
+TEST(FastStep, APictureOfANewSizeBetweenFrames) {
+    static const std::pair<int, int> sizes[] = {{160, 120}, {97, 61}, {411, 300}, {16, 16}, {160, 121}};
+    for (int threads : {1, 2, 3}) {
+        workers pool(threads);
+        for (psys_simd isa : isas()) {
+            SCOPED_TRACE(std::string(name(isa)) + ", threads " + std::to_string(threads));
+            for (const psys_mode &m : PSYS_MODES) {
+                twins t(isa, 3001, setter(m));
+                t.pool = &pool;
+                t.min_part = 1;
+                t.size_of = [](int f) { return sizes[f / 3 % std::size(sizes)]; };
+                EXPECT_TRUE(t.run(30)) << m.name;
+            }
+        }
+    }
+}
+
+// On a pool, more particles whose life runs out in one part than a part
+// keeps the indices of: that part is scanned for them instead.
+TEST(FastStep, MoreRespawnsInOnePartThanItKeeps) {
+    workers pool(2);
+    for (psys_simd isa : isas()) {
+        SCOPED_TRACE(name(isa));
+        twins t(isa, 200000, setter(PSYS_MODES[3]), [](psys &ps) {
+            ps.life_span = 1;
+            for (int i = 0; i < ps.count; ++i) ps.particles[i].life = 0;
+        });
+        t.pool = &pool;
+        t.min_part = 1;
+        EXPECT_TRUE(t.run(4));
     }
 }
 

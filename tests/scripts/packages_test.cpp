@@ -90,3 +90,17 @@ TEST(EnsurePackages, AFailedInstallShowsTheEndOfTheLogAndGoesOn) {
 }
 
 }  // namespace
+
+// Without GoogleTest a build for the tests stops with the package's name, and
+// a test run that finds no tests fails, instead of an empty suite passing.
+TEST(EnsurePackages, WithoutGoogleTestTheTestBuildStops) {
+    TempDir dir;
+    RunResult configure = run_program({CMAKE_COMMAND, "-S", VORBLES_SOURCE_DIR, "-B", dir / "build",
+                                       "-DVORBLES_REQUIRE_TESTS=ON", "-DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON",
+                                       "-DVORBLES_BENCH=OFF"},
+                                      {}, 120);
+    EXPECT_NE(configure.status, 0);
+    EXPECT_NE(configure.err.find("GoogleTest not found (Debian: libgtest-dev"), std::string::npos) << configure.err;
+    RunResult ctest = run_program({"sh", "-c", "cd \"$0\" && ctest --no-tests=error", dir.path}, {}, 30);
+    EXPECT_NE(ctest.status, 0) << ctest.out;
+}
