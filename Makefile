@@ -38,7 +38,7 @@ CROSS_PKGS = g++-$(CROSS_GNU_$(ARCH)) binutils-$(CROSS_GNU_$(ARCH)) qemu-user \
              $(addsuffix :$(CROSS_DEB_$(ARCH)),libx11-dev libxext-dev libxrandr-dev libxinerama-dev libgtest-dev)
 FUZZ_PKGS  = $(BUILD_PKGS) clang libclang-rt-dev
 
-.PHONY: all run test test-aarch64 test-cross bench fuzz deb programs build build-asan configure deps-build deps-test install clean
+.PHONY: all run test test-optimised test-sanitized cross-in-test test-aarch64 test-cross bench fuzz deb programs build build-asan configure deps-build deps-test install clean
 
 PROGRAMS  = vorbles vorbles-plain
 Q         = $(if $(filter-out 0,$(V)),,@)
@@ -86,11 +86,21 @@ run:
 
 # ctest's own summary line follows each test step.
 CTEST = ctest -j $(JOBS) --output-on-failure --no-tests=error
+# The optimised build's tests run while the sanitized build compiles, and
+# the sanitized build's while the aarch64 build does: tests that wait on the
+# X server leave the processors room.
 test: deps-test
 	$(Q)$(MAKE) --no-print-directory build
-	$(Q)$(MAKE) --no-print-directory build-asan
+	$(Q)$(MAKE) --no-print-directory -j 2 test-optimised build-asan
+	$(Q)$(MAKE) --no-print-directory -j 2 test-sanitized cross-in-test
+
+test-optimised:
 	$(Q)$(STEP) --show 'tests passed' "testing in $(BUILD)" $(BUILD)/test.log "cd $(BUILD) && $(CTEST)"
+
+test-sanitized:
 	$(Q)$(STEP) --show 'tests passed' "testing in $(BUILD_ASAN)" $(BUILD_ASAN)/test.log "cd $(BUILD_ASAN) && $(CTEST)"
+
+cross-in-test:
 	$(Q)$(MAKE) --no-print-directory test-cross ARCH=aarch64 CROSS_OPTIONAL=1
 
 # A cross build (ARCH: aarch64, s390x or ppc64el) under the user-mode

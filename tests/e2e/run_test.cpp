@@ -82,13 +82,13 @@ TEST_P(Run, EveryFrameTakesTheFastStep) {
     const std::string want = std::string("(") + psys_simd_name(psys_simd_best()) + ")\n";
     for (const char *threads : {"1", "2"}) {
         SCOPED_TRACE(threads);
-        RunResult r = run_program({program(), "-l", "20", "-m", "1", "-x", "120", "-y", "90", "-n",
-                                   threads[0] == '1' ? "3000" : "300000"},
+        RunResult r = run_program({program(), "-l", "10", "-m", "1", "-x", "120", "-y", "90", "-n",
+                                   threads[0] == '1' ? "3000" : "260000"},
                                   {{"DISPLAY", server().display()}, {"VORBLES_STEP_REPORT", "1"},
                                    {"VORBLES_THREADS", threads}},
                                   60);
         EXPECT_EQ(r.status, 1);
-        EXPECT_NE(r.err.find("Fast step in 20 of 20 frames " + want), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("Fast step in 10 of 10 frames " + want), std::string::npos) << r.err;
     }
 }
 
