@@ -1,33 +1,9 @@
-// The sweeps in eight lanes of AVX-512, one per law of the law table, each
-// named psys_sweep_avx512_<law>: a name that does not depend on how a compiler
-// spells a template, by which tools (the cross build's check) find them.
+// The sweeps in eight lanes of AVX-512 (see build.h).
 #if defined(__x86_64__)
-#include "particles/fast/builds.h"
-#include "particles/fast/sweep.h"
-
+#define PSYS_BUILD_ISA avx512
+#define PSYS_BUILD_TABLE AVX512_BUILDS
+#define PSYS_BUILD_LANES 8
 // Every processor with these AVX-512 sets also fetches for writing (prfchw).
-#define BUILD __attribute__((target("avx512f,avx512dq,avx512vl,avx512bw,prfchw"), flatten))
-
-namespace {
-template <class Law>
-BUILD void place(const fast::step_params &sp, const fast::canvas &cv, const fast::deferred *list, size_t n,
-                 unsigned char *into) {
-    sweep_kernel<8, Law>::place_back(sp, cv, list, n, into);
-}
-template <class Law>
-constexpr fast::place_fn place_for() {
-    if constexpr (Law::REPLACES) return place<Law>;
-    return nullptr;
-}
-}  // namespace
-
-#define SWEEP(name, law, slots)                                                                         \
-    extern "C" BUILD void psys_sweep_avx512_##name(const fast::step_params &sp, const fast::canvas &cv, \
-                                                    fast::part &pt) {                                   \
-        sweep_kernel<8, laws::name>::sweep(sp, cv, pt);                                                 \
-    }
-PSYS_FAST_LAWS(SWEEP)
-
-#define ROW(name, law, slots) {psys_sweep_avx512_##name, place_for<laws::name>()},
-extern const fast::law_build fast::AVX512_BUILDS[LAW_COUNT] = {PSYS_FAST_LAWS(ROW)};
+#define PSYS_BUILD_TARGET __attribute__((target("avx512f,avx512dq,avx512vl,avx512bw,prfchw"), flatten))
+#include "particles/fast/build.h"
 #endif
