@@ -100,8 +100,8 @@ struct scene {
             const double vx = p[i].vx;
             p[i].vx = p[i].vy;
             p[i].vy = vx;
-            unsigned char &cell = cells[static_cast<int>(hspan * p[i].y + 2.0) * WIDTH +
-                                        static_cast<int>(wspan * p[i].x + 1.0)];
+            unsigned char &cell =
+                cells[static_cast<int>(hspan * p[i].y + 2.0) * WIDTH + static_cast<int>(wspan * p[i].x + 1.0)];
             const unsigned sum = cell + 50u;
             cell = static_cast<unsigned char>(sum > 255 ? 255 : sum);
         }
@@ -133,7 +133,7 @@ void add(const std::string &kind, const psys_mode *m, int count, work_fn work, i
 // Passes every single run, and of repeated ones only the median, on to the
 // usual console output, and keeps the times (in ms) for the summary.
 class summary_reporter : public benchmark::BenchmarkReporter {
-  public:
+public:
     explicit summary_reporter(benchmark::BenchmarkReporter *display) : display_(display) {}
 
     bool ReportContext(const Context &context) override { return display_->ReportContext(context); }
@@ -155,7 +155,7 @@ class summary_reporter : public benchmark::BenchmarkReporter {
         print_summary();
     }
 
-  private:
+private:
     double find(const std::string &name) const {
         auto it = ms_.find(name);
         return it == ms_.end() ? 0 : it->second;
@@ -178,11 +178,12 @@ class summary_reporter : public benchmark::BenchmarkReporter {
             const double floor = find(name_of("floor/memory", m, SUMMARY_COUNT));
             char r[32] = "-";
             if (literal > 0 && fast > 0) std::snprintf(r, sizeof r, "%.1fx", literal / fast);
-            std::printf("| %-13s | %12s | %9s | %8s | %15s | %12s |\n", m.name, ms(literal).c_str(), ms(fast).c_str(), r,
-                        ms(fast2).c_str(), ms(floor).c_str());
+            std::printf("| %-13s | %12s | %9s | %8s | %15s | %12s |\n", m.name, ms(literal).c_str(), ms(fast).c_str(),
+                        r, ms(fast2).c_str(), ms(floor).c_str());
         }
-        std::printf("\nFast, 2 threads: the fast path on a pool of 2 threads. Memory floor: one pass that\n"
-                    "reads and writes every particle record and paints it, on one thread.\n");
+        std::printf(
+            "\nFast, 2 threads: the fast path on a pool of 2 threads. Memory floor: one pass that\n"
+            "reads and writes every particle record and paints it, on one thread.\n");
         std::fflush(stdout);
     }
 
@@ -204,20 +205,24 @@ int main(int argc, char **argv) {
     for (int count : counts) {
         const int runs = count == SUMMARY_COUNT ? SUMMARY_RUNS : 1;
         for (const psys_mode &m : PSYS_MODES) {
+            // clang-format off
             add("frame/literal", &m, count, [](scene &s) { s.frame_literal(); }, runs);
             add("frame/fast", &m, count, [](scene &s) { s.frame_fast(); }, runs);
             add("frame/fast-2-threads", &m, count, [](scene &s) { s.frame_fast(); }, runs, 2);
             add("floor/memory", &m, count, [](scene &s) { s.memory_floor(); }, runs);
+            // clang-format on
             if (!full) continue;
             add("step/literal", &m, count, [](scene &s) { psys_automovep(&s.ps); });
             add("step/fast", &m, count, [](scene &s) { psys_automovep_fast(&s.ps, &s.fast, s.pool); });
-            add("step/fast+paint", &m, count, [](scene &s) { psys_step_and_paint(&s.ps, &s.fast, s.g.buffer, s.g.width, s.g.height, 50, s.pool); });
+            add("step/fast+paint", &m, count,
+                [](scene &s) { psys_step_and_paint(&s.ps, &s.fast, s.g.buffer, s.g.width, s.g.height, 50, s.pool); });
         }
         if (full)
             add("paint/literal", &PSYS_MODES[3], count,
                 [](scene &s) { psys_paint_particles(&s.ps, s.g.buffer, s.g.width, s.g.height, 50); });
     }
-    if (full) add("render/normal", &PSYS_MODES[3], 10000, [](scene &s) { render_blurred_buffer(&s.g, s.pool, &s.rows); });
+    if (full)
+        add("render/normal", &PSYS_MODES[3], 10000, [](scene &s) { render_blurred_buffer(&s.g, s.pool, &s.rows); });
 
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

@@ -69,9 +69,17 @@ BENCHMARK(BM_render_normal)->Apply(sizes);
 BENCHMARK(BM_render_alternative)->Apply(sizes);
 BENCHMARK(BM_render_per_pixel)->Apply(sizes);
 BENCHMARK(BM_render_normal_2_threads)->Apply(sizes);
-BENCHMARK(BM_render_normal_2_bands)->Args({100, 100})->Args({200, 150})->Args({320, 200})->Args({400, 300})
+BENCHMARK(BM_render_normal_2_bands)
+    ->Args({100, 100})
+    ->Args({200, 150})
+    ->Args({320, 200})
+    ->Args({400, 300})
     ->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_render_normal)->Args({100, 100})->Args({200, 150})->Args({320, 200})->Args({400, 300})
+BENCHMARK(BM_render_normal)
+    ->Args({100, 100})
+    ->Args({200, 150})
+    ->Args({320, 200})
+    ->Args({400, 300})
     ->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();

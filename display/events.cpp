@@ -110,9 +110,7 @@ void read_events(gfx *g) {
         case DestroyNotify:
             if (ev.xdestroywindow.window == g->window) v.lost = 1;
             break;
-        case MappingNotify:
-            XRefreshKeyboardMapping(&ev.xmapping);
-            break;
+        case MappingNotify: XRefreshKeyboardMapping(&ev.xmapping); break;
         case ClientMessage:
             if (g->wm_protocols == None || !own || ev.xclient.message_type != g->wm_protocols ||
                 ev.xclient.format != 32)
@@ -127,8 +125,7 @@ void read_events(gfx *g) {
                 XFlush(g->display);
             }
             break;
-        default:
-            break;  // pointer and button events are read only so that they do not pile up
+        default: break;  // pointer and button events are read only so that they do not pile up
         }
     }
     if (saver_changed && !v.lost) look_at_saver(g);

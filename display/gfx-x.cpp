@@ -24,8 +24,8 @@ namespace {
 
 // VisibilityChangeMask beyond the events every own window selects: the
 // frame loop rests while the window is fully covered.
-const long OWN_WINDOW_EVENTS =
-    KeyPressMask | ButtonPressMask | PointerMotionMask | StructureNotifyMask | VisibilityChangeMask;
+const long OWN_WINDOW_EVENTS = KeyPressMask | ButtonPressMask | PointerMotionMask | StructureNotifyMask |
+                               VisibilityChangeMask;
 
 // How long the set-up waits for the window manager to map the window.
 const int MAP_WAIT_MS = 1000;
@@ -131,8 +131,8 @@ bool setup_root(gfx *g) {
 // the close request and the ping by which a desktop tells a hung window
 // from a busy one.
 void set_desktop_properties(gfx *g) {
-    char *names[] = {const_cast<char *>("_NET_WM_PID"), const_cast<char *>("_NET_WM_NAME"),
-                     const_cast<char *>("UTF8_STRING"), const_cast<char *>("WM_PROTOCOLS"),
+    char *names[] = {const_cast<char *>("_NET_WM_PID"),      const_cast<char *>("_NET_WM_NAME"),
+                     const_cast<char *>("UTF8_STRING"),      const_cast<char *>("WM_PROTOCOLS"),
                      const_cast<char *>("WM_DELETE_WINDOW"), const_cast<char *>("_NET_WM_PING")};
     Atom atoms[6];
     XInternAtoms(g->display, names, 6, False, atoms);
@@ -204,8 +204,8 @@ bool setup_own_window(gfx *g) {
     if (out_of_range(g->width)) g->width = g->default_width;
     if (out_of_range(g->height)) g->height = g->default_height;
 
-    g->window = XCreateWindow(d, root, 0, 0, g->width, g->height, 0, g->vinfo.depth, InputOutput, g->vinfo.visual,
-                              mask, &attrs);
+    g->window = XCreateWindow(d, root, 0, 0, g->width, g->height, 0, g->vinfo.depth, InputOutput, g->vinfo.visual, mask,
+                              &attrs);
     if (!g->window) {
         fprintf(stderr, "Unable to create window\n");
         return false;

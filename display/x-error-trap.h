@@ -10,7 +10,7 @@
 // that handler back. Xlib keeps one handler for the whole process, so traps
 // nest: the newest one that lives is asked first.
 class x_error_trap {
-  public:
+public:
     // Takes the error when it returns true.
     using filter_fn = bool (*)(void *ctx, Display *d, const XErrorEvent &e);
 
@@ -29,7 +29,7 @@ class x_error_trap {
     // request X_CreateGC", for a message.
     void describe(Display *d, char *out, int size) const;
 
-  private:
+private:
     static int note(Display *d, XErrorEvent *e);
 
     filter_fn filter_;

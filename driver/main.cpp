@@ -10,8 +10,8 @@
 #include <new>
 
 #include "display/gfx-x.h"
-#include "driver/frame.h"
 #include "driver/controls.h"
+#include "driver/frame.h"
 #include "driver/options.h"
 #include "driver/signals.h"
 #include "driver/stdfds.h"
@@ -87,7 +87,8 @@ static void run_frames(gfx *g, psys *ps, const run_settings &settings) {
         if (!unshown) gfx_display_image(g);
         ++frame;
         usleep(static_cast<useconds_t>(frame_sleep_us(monotonic_us() - frame_start)));
-    } while (!cleanup_and_exit && !closed && (settings.frame_limit == 0 || frame < static_cast<uint32_t>(settings.frame_limit)));
+    } while (!cleanup_and_exit && !closed &&
+             (settings.frame_limit == 0 || frame < static_cast<uint32_t>(settings.frame_limit)));
     if (cleanup_and_exit)
         printf("Exiting due to received signal\n");
     else if (closed)

@@ -38,7 +38,7 @@ void catch_signal(int sig) {
 // The timer signals with a real-time signal of its own, which nothing else sends.
 void make_deadline() {
     const int sig = SIGRTMIN;
-    struct sigaction act{};
+    struct sigaction act {};
     act.sa_handler = end_now;
     sigemptyset(&act.sa_mask);
     if (sigaction(sig, &act, nullptr) != 0) return;

@@ -51,7 +51,7 @@ struct kept;
 // first frame and keeps it for the run. One per system: two systems stepped
 // in one process each have their own.
 class psys_fast_state {
-  public:
+public:
     // isa is capped at psys_simd_best(); a threaded step gives each thread at
     // least min_part particles.
     explicit psys_fast_state(psys_simd isa = psys_simd_best(), int min_part = PSYS_MIN_PART);
@@ -63,7 +63,7 @@ class psys_fast_state {
     // The instruction set its steps take.
     psys_simd isa() const { return isa_; }
 
-  private:
+private:
     std::unique_ptr<fast::kept> kept_;
     psys_simd isa_;
 };
@@ -83,4 +83,4 @@ int psys_automovep_paint(psys *ps, psys_fast_state *state, unsigned char *buffer
 // the literal step (psys_automovep) and psys_paint_particles. Returns 1 when
 // the fast step did it.
 int psys_step_and_paint(psys *ps, psys_fast_state *state, unsigned char *buffer, int width, int height,
-                         unsigned char brightness, workers *pool = nullptr);
+                        unsigned char brightness, workers *pool = nullptr);

@@ -7,7 +7,6 @@
 // double arithmetic is written in exactly the order it has to be evaluated.
 #include "particles/psys2d.h"
 
-
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -199,9 +198,7 @@ void psys_move(psys *ps) {
     }
 }
 
-void psys_toggle_gravity(psys *ps) {
-    ps->gravity_on = ps->gravity_on == 0 ? 1 : 0;
-}
+void psys_toggle_gravity(psys *ps) { ps->gravity_on = ps->gravity_on == 0 ? 1 : 0; }
 
 // ---------------------------------------------------------------------------
 // Pairings and spawn regions the program itself does not use

@@ -17,7 +17,7 @@
 // setstate_r goes on from where that left off); elsewhere next() simply calls
 // random().
 class random_lease {
-  public:
+public:
     random_lease();
     ~random_lease();
     random_lease(const random_lease &) = delete;
@@ -33,7 +33,7 @@ class random_lease {
 #endif
     }
 
-  private:
+private:
 #if defined(__GLIBC__)
     // Two states of the generator's own format that nothing draws from: one
     // for random() to stand on while its own is lent out, one for draws_ to

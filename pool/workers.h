@@ -50,7 +50,8 @@ struct workers {
     // The same for any callable f(part, parts).
     template <class F>
     void run(int parts, F &&f) {
-        run(parts, [](void *ctx, int part, int n) { (*static_cast<std::remove_reference_t<F> *>(ctx))(part, n); },
+        run(
+            parts, [](void *ctx, int part, int n) { (*static_cast<std::remove_reference_t<F> *>(ctx))(part, n); },
             static_cast<void *>(&f));
     }
 

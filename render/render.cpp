@@ -37,7 +37,7 @@ struct pixel_table {
     uint32_t px[256];
 #if RENDER_AVX512
     alignas(64) unsigned char plane[4][256];  // byte k of every pixel, for the wide lookup
-    bool wide;  // the processor runs the AVX-512 paths
+    bool wide;                                // the processor runs the AVX-512 paths
 #endif
     explicit pixel_table(const unsigned long *cmap, int byte_order = NATIVE_ORDER) {
         for (int i = 0; i < 256; ++i) {
@@ -62,8 +62,7 @@ inline void put32(unsigned char *p, uint32_t v) { std::memcpy(p, &v, sizeof v); 
 // shuffling the cells' dwords first puts the pixels back in order. Returns how many
 // cells it coloured, a multiple of 64.
 __attribute__((target("avx512f,avx512bw,avx512vbmi"))) int colour_span_vbmi(const unsigned char *cells, int n,
-                                                                             unsigned char *pix,
-                                                                             const pixel_table &t) {
+                                                                            unsigned char *pix, const pixel_table &t) {
     __m512i tab[4][4];
 #pragma GCC unroll 4
     for (int k = 0; k < 4; ++k)
@@ -137,7 +136,7 @@ void norm_span(unsigned char *c, const unsigned char *bl, int n, unsigned char *
 // (row 0 has none). Each returns how many cells it did, a multiple of 32.
 template <bool HasUp>
 __attribute__((target("avx512f,avx512bw"))) int alt_sums_wide(const unsigned char *c, const unsigned char *ul, int i,
-                                                               int m, uint16_t *sums) {
+                                                              int m, uint16_t *sums) {
     const __m512i weight = _mm512_set4_epi32(64 << 16 | 16, 4 << 16 | 1, 64 << 16 | 16, 4 << 16 | 1);
     int k = 0;
     for (; k + 32 <= m; k += 32) {
@@ -156,7 +155,7 @@ __attribute__((target("avx512f,avx512bw"))) int alt_sums_wide(const unsigned cha
 }
 
 __attribute__((target("avx512f,avx512bw"))) int alt_values_wide(const uint16_t *sums, const uint32_t *carry, int m,
-                                                                  unsigned char *c) {
+                                                                unsigned char *c) {
     const __m512i spread = _mm512_set_epi16(7, 7, 7, 7, 6, 6, 6, 6, 5, 5, 5, 5, 4, 4, 4, 4,  //
                                             3, 3, 3, 3, 2, 2, 2, 2, 1, 1, 1, 1, 0, 0, 0, 0);
     const __m512i shift = _mm512_set4_epi32(8 << 16 | 6, 4 << 16 | 2, 8 << 16 | 6, 4 << 16 | 2);
@@ -210,7 +209,8 @@ void alt_span(unsigned char *c, const unsigned char *ul, int n, unsigned char *p
             if constexpr (HasUp) {
                 const unsigned char *u = ul + i + k;
                 s = _mm_add_epi16(s, _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(u)), zero));
-                s = _mm_add_epi16(s, _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(u + 2)), zero));
+                s = _mm_add_epi16(s,
+                                  _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(u + 2)), zero));
             }
             s = _mm_mullo_epi16(s, weight);
             s = _mm_add_epi16(s, _mm_and_si128(_mm_slli_si128(s, 2), keep1));
@@ -252,8 +252,8 @@ void alt_span(unsigned char *c, const unsigned char *ul, int n, unsigned char *p
 
 // Buffers under 3 x 3 and images that cannot hold the w x h pixels are left alone.
 bool renderable(const gfx *g) {
-    return g->width >= 3 && g->height >= 3 && g->image && g->buffer &&
-           g->image->width >= g->width && g->image->height >= g->height;
+    return g->width >= 3 && g->height >= 3 && g->image && g->buffer && g->image->width >= g->width &&
+           g->image->height >= g->height;
 }
 
 // The 32-bit renderers write rows of 4 * w bytes at the image's own row stride.

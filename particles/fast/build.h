@@ -12,8 +12,8 @@
 
 namespace {
 template <class Law>
-PSYS_BUILD_TARGET void place(const fast::step_params &sp, const fast::canvas &cv, const fast::deferred *list,
-                             size_t n, unsigned char *into) {
+PSYS_BUILD_TARGET void place(const fast::step_params &sp, const fast::canvas &cv, const fast::deferred *list, size_t n,
+                             unsigned char *into) {
     sweep_kernel<PSYS_BUILD_LANES, Law>::place_back(sp, cv, list, n, into);
 }
 template <class Law>
@@ -26,10 +26,10 @@ constexpr fast::place_fn place_for() {
 #define PSYS_BUILD_JOIN(a, b, c) a##b##_##c
 #define PSYS_BUILD_NAME(isa, law) PSYS_BUILD_JOIN(psys_sweep_, isa, law)
 
-#define SWEEP(name, law, slots)                                                                   \
-    extern "C" PSYS_BUILD_TARGET void PSYS_BUILD_NAME(PSYS_BUILD_ISA, name)(                      \
-        const fast::step_params &sp, const fast::canvas &cv, fast::part &pt) {                    \
-        sweep_kernel<PSYS_BUILD_LANES, laws::name>::sweep(sp, cv, pt);                            \
+#define SWEEP(name, law, slots)                                                                                       \
+    extern "C" PSYS_BUILD_TARGET void PSYS_BUILD_NAME(PSYS_BUILD_ISA, name)(const fast::step_params &sp,              \
+                                                                            const fast::canvas &cv, fast::part &pt) { \
+        sweep_kernel<PSYS_BUILD_LANES, laws::name>::sweep(sp, cv, pt);                                                \
     }
 PSYS_FAST_LAWS(SWEEP)
 #undef SWEEP

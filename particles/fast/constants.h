@@ -10,8 +10,8 @@ namespace {
 template <class D>
 struct step_constants {
     D zero, half, one, tiny, scale, k1, k2, damping, pull_x, pull_y, gravity_x, gravity_y, top, wspan, hspan;
-    D iota;             // lane l holds l
-    divisor<D> drive;   // STAR_DRIVE, the starfield push's divisor
+    D iota;            // lane l holds l
+    divisor<D> drive;  // STAR_DRIVE, the starfield push's divisor
     step_constants(const fast::step_params &sp, const fast::canvas &cv)
         : zero{},
           half(splat<D>(CENTRE)),

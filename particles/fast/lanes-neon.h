@@ -58,9 +58,7 @@ inline void fused_sub(d2 &out, const d2 &a, const d2 &q, const d2 &b) {
 inline void lt(d2 &r, const d2 &a, const d2 &b) { r = (d2)(a < b); }
 inline void gt(d2 &r, const d2 &a, const d2 &b) { r = (d2)(a > b); }
 inline void eq(d2 &r, const d2 &a, const d2 &b) { r = (d2)(a == b); }
-inline void pick(d2 &r, const d2 &k, const d2 &x, const d2 &y) {
-    r = (d2)(((m2)k & (m2)x) | (~(m2)k & (m2)y));
-}
+inline void pick(d2 &r, const d2 &k, const d2 &x, const d2 &y) { r = (d2)(((m2)k & (m2)x) | (~(m2)k & (m2)y)); }
 inline unsigned bits(const d2 &k) {
     const m2 lane = (m2)k;
     return static_cast<unsigned>(lane[0] & 1) | static_cast<unsigned>(lane[1] & 2);

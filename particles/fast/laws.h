@@ -105,8 +105,8 @@ struct oth {
         return {pick(eq(dx, k.zero), k.one, dx), pick(eq(dy, k.zero), k.one, dy)};
     }
     template <class D>
-    static void apply(chunk<D> &c, const terms<D> &as_a, const terms<D> &, const mask_t<D> &has_a,
-                      const mask_t<D> &, const step_constants<D> &k) {
+    static void apply(chunk<D> &c, const terms<D> &as_a, const terms<D> &, const mask_t<D> &has_a, const mask_t<D> &,
+                      const step_constants<D> &k) {
         D speed = c.vx * c.vx + c.vy * c.vy;
         root(speed);
         c.vx = pick(has_a, as_a.ux * k.k1 * speed + c.vx, c.vx);

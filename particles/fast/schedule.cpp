@@ -160,7 +160,8 @@ struct sweep_job {
                 return -1;
             }
             const unsigned long long next = from_top ? ends + (1ull << 32) : ends - 1;
-            if (untaken.compare_exchange_weak(ends, next, std::memory_order_relaxed)) return from_top ? top : bottom - 1;
+            if (untaken.compare_exchange_weak(ends, next, std::memory_order_relaxed))
+                return from_top ? top : bottom - 1;
         }
     }
 
@@ -247,7 +248,8 @@ void make_room(kept &st, int parts, int threads, const canvas &cv) {
     if (st.parts.size() < static_cast<size_t>(parts)) st.parts.resize(static_cast<size_t>(parts));
     if (st.replaced.size() < static_cast<size_t>(parts)) st.replaced.resize(static_cast<size_t>(parts));
     // Atomics cannot be moved, so a longer list is made anew.
-    if (st.swept.size() < static_cast<size_t>(parts)) st.swept = std::vector<std::atomic<bool>>(static_cast<size_t>(parts));
+    if (st.swept.size() < static_cast<size_t>(parts))
+        st.swept = std::vector<std::atomic<bool>>(static_cast<size_t>(parts));
     if (cv.buffer != nullptr) {
         const size_t size = static_cast<size_t>(cv.size);
         if (st.canvases.size() < static_cast<size_t>(threads - 1)) st.canvases.resize(static_cast<size_t>(threads - 1));

@@ -278,8 +278,8 @@ struct sweep_kernel {
     // for the lanes whose step is finished later, respawns and re-placements
     // put off.
     [[gnu::always_inline]] static void finish(columns &col, int c, const lanes_t &chunk, int j, int first,
-                                              const fast::step_params &sp, const fast::canvas &cv,
-                                              const constants &k, int *cell_of) {
+                                              const fast::step_params &sp, const fast::canvas &cv, const constants &k,
+                                              int *cell_of) {
         lanes_t v = chunk;
         const int at = (c - first) / W;
         const unsigned respawn = bits(life_is(v.life, 0));
@@ -293,16 +293,15 @@ struct sweep_kernel {
                 cells(k.wspan * v.x + 1.0, k.hspan * v.y + 2.0, cv.width, skip, cell_of + j);
             } else {
                 for (int l = -j; l < W; ++l)
-                    cell_of[j + l] =
-                        skip >> l & 1 ? PSYS_NO_CELL : psys_paint_cell(v.x[l], v.y[l], cv.wspan, cv.hspan, cv.width);
+                    cell_of[j + l] = skip >> l & 1 ? PSYS_NO_CELL
+                                                   : psys_paint_cell(v.x[l], v.y[l], cv.wspan, cv.hspan, cv.width);
             }
         }
     }
 
     // Phase 4: the law and the motion step, chunk by chunk.
     static void law_and_motion(columns &col, const particle *ps, const block &b, const part &pt,
-                               const fast::step_params &sp, const fast::canvas &cv, const constants &k,
-                               int *cell_of) {
+                               const fast::step_params &sp, const fast::canvas &cv, const constants &k, int *cell_of) {
         for (int c = b.first; c < W + b.m; c += W) {
             lanes_t v = col.get(c);
             const int j = b.lo - W + c;

@@ -106,10 +106,10 @@ TEST_P(Desktop, ClosingTheWindowEndsTheRunLikeTheQuitKeyWithoutClaimingASignal) 
 // window: the picture is sized by it and centred on it, and the root stays black.
 TEST_P(Desktop, ScreenSaverWindowGetsThePicture) {
     struct Case {
-        int x, y, w, h;          // the saver's window on the screen
-        bool hex;                // its id as 0x-hexadecimal, else decimal
+        int x, y, w, h;  // the saver's window on the screen
+        bool hex;        // its id as 0x-hexadecimal, else decimal
         std::string size_w, size_h;
-        Box image;               // where the picture must lie in the window
+        Box image;  // where the picture must lie in the window
     } cases[] = {
         {300, 200, 400, 300, false, "200", "100", {100, 100, 300, 200}},
         // No size: the window's width, and its height cut to a multiple of 256, less 256.
@@ -216,7 +216,8 @@ TEST_P(Desktop, RootModePictureFollowsItsDrawable) {
         SCOPED_TRACE(k.saver ? "screen saver" : "root");
         clear_root();
         const Window target = k.saver ? make_window(c.d, 100, 100, k.w, k.h) : DefaultRootWindow(c.d);
-        Process p({program(), "-r", "-n", "20000"}, env(k.saver ? std::optional(std::to_string(target)) : std::nullopt));
+        Process p({program(), "-r", "-n", "20000"},
+                  env(k.saver ? std::optional(std::to_string(target)) : std::nullopt));
         ASSERT_TRUE(wait_until([&] { return !lit_box(read_pixels(c.d, target, 0, 0, k.w, k.h)).empty(); }, 30))
             << p.err();
         if (k.saver)
@@ -232,8 +233,7 @@ TEST_P(Desktop, RootModePictureFollowsItsDrawable) {
             return lit.x0 >= k.image.x0 && lit.y0 >= k.image.y0 && lit.x1 <= k.image.x1 && lit.y1 <= k.image.y1 &&
                    lit.x1 - lit.x0 > (k.image.x1 - k.image.x0) * 8 / 10;
         };
-        EXPECT_TRUE(wait_until(in_place, 20))
-            << "lit " << lit.x0 << "," << lit.y0 << " to " << lit.x1 << "," << lit.y1;
+        EXPECT_TRUE(wait_until(in_place, 20)) << "lit " << lit.x0 << "," << lit.y0 << " to " << lit.x1 << "," << lit.y1;
         p.signal(SIGTERM);
         RunResult r = p.wait(30);
         EXPECT_EQ(r.status, 1);
@@ -258,11 +258,12 @@ TEST_P(Desktop, WindowCarriesTheDesktopProperties) {
     gethostname(host, sizeof host - 1);
     const std::string got = shell("DISPLAY=" + server().display() + " xprop -id " + std::to_string(w) +
                                   " WM_NAME _NET_WM_NAME WM_CLASS WM_CLIENT_MACHINE _NET_WM_PID");
-    EXPECT_EQ(got, "WM_NAME(STRING) = \"vorbles\"\n"
-                   "_NET_WM_NAME(UTF8_STRING) = \"vorbles\"\n"
-                   "WM_CLASS(STRING) = \"vorbles\", \"Vorbles\"\n"
-                   "WM_CLIENT_MACHINE(STRING) = \"" +
-                       std::string(host) + "\"\n_NET_WM_PID(CARDINAL) = " + std::to_string(p.pid()) + "\n");
+    EXPECT_EQ(got,
+              "WM_NAME(STRING) = \"vorbles\"\n"
+              "_NET_WM_NAME(UTF8_STRING) = \"vorbles\"\n"
+              "WM_CLASS(STRING) = \"vorbles\", \"Vorbles\"\n"
+              "WM_CLIENT_MACHINE(STRING) = \"" +
+                  std::string(host) + "\"\n_NET_WM_PID(CARDINAL) = " + std::to_string(p.pid()) + "\n");
     p.signal(SIGTERM);
     EXPECT_EQ(p.wait(30).status, 1);
 }
@@ -329,7 +330,15 @@ TEST(DesktopOneProgram, NoFrameIsSentWhileThePictureCannotBeSeen) {
     Process p({program, "-r", "-n", "2000"}, env(std::to_string(saver)));
     ASSERT_TRUE(p.wait_for("KEYBOARD CONTOLS", 30)) << p.err();
     expect_rest(
-        puts, [&] { XUnmapWindow(c.d, host); XSync(c.d, False); }, [&] { XMapWindow(c.d, host); XSync(c.d, False); });
+        puts,
+        [&] {
+            XUnmapWindow(c.d, host);
+            XSync(c.d, False);
+        },
+        [&] {
+            XMapWindow(c.d, host);
+            XSync(c.d, False);
+        });
     p.signal(SIGTERM);
     EXPECT_EQ(p.wait(15).status, 1);
     XDestroyWindow(c.d, host);
@@ -397,7 +406,8 @@ TEST(SampleBitmap, LaysOutTheWord) {
     const std::string path = VORBLES_SOURCE_DIR "/share/vorbles.xbm";
     RunResult r = run_program({VORBLES_PLAIN_BIN, "-i", path, "-x", "240", "-y", "150", "-l", "12"}, env(), 60);
     EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_NE(r.out.find("Reading from file " + path + " returns 0\n"
+    EXPECT_NE(r.out.find("Reading from file " + path +
+                         " returns 0\n"
                          "Opened file is 144 x 90, requiring a max of 12960 particles\n"
                          "Set psys count to 7560\n"
                          "Finished off having setup 7560 pixels from 7570\n"),

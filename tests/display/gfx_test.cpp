@@ -124,8 +124,8 @@ TEST_F(OnServer, VisualIsTheDeepestTrueColourForTheOwnWindowAndTheRootsDepthOnTh
 TEST_F(OnServer, OwnWindowIsTitledMappedAndSizeIsCorrected) {
     struct Case {
         int w, h, want_w, want_h;
-    } cases[] = {{15, 17, 800, 17},  {4097, 16, 800, 16},  {0, 4096, 800, 4096},
-                 {-5, 4097, 800, 600}, {16, -1, 16, 600}, {4096, 0, 4096, 600}};
+    } cases[] = {{15, 17, 800, 17},    {4097, 16, 800, 16}, {0, 4096, 800, 4096},
+                 {-5, 4097, 800, 600}, {16, -1, 16, 600},   {4096, 0, 4096, 600}};
     Connection p(server(Server::depth24_no_composite));
     for (const Case &c : cases) {
         Session s(Server::depth24_no_composite, c.w, c.h);
@@ -177,7 +177,8 @@ TEST_F(OnServer, WindowManagerHintsAndPing) {
     XSync(s.g.display, False);
     EXPECT_EQ(gfx_close_requested(&s.g), 0);
     XEvent answer{};
-    ASSERT_TRUE(wait_until([&] { return XCheckTypedWindowEvent(p.d, DefaultRootWindow(p.d), ClientMessage, &answer); }, 5));
+    ASSERT_TRUE(wait_until([&] { return XCheckTypedWindowEvent(p.d, DefaultRootWindow(p.d), ClientMessage, &answer); },
+                           5));
     EXPECT_EQ(answer.xclient.data.l[1], 4242);
     EXPECT_EQ(static_cast<Window>(answer.xclient.data.l[2]), s.g.window);
 }
@@ -185,8 +186,11 @@ TEST_F(OnServer, WindowManagerHintsAndPing) {
 TEST_F(OnServer, RootWindowImageIsSizedAndCentredOnTheScreen) {
     struct Case {
         int w, h, want_w, want_h, x, y;
-    } cases[] = {{0, 0, 1920, 768, 0, 156},      {800, 600, 800, 600, 560, 240},  {4000, 0, 4000, 768, -1040, 156},
-                 {0, 600, 1920, 600, 0, 240},    {800, 5000, 800, 768, 560, 156}};
+    } cases[] = {{0, 0, 1920, 768, 0, 156},
+                 {800, 600, 800, 600, 560, 240},
+                 {4000, 0, 4000, 768, -1040, 156},
+                 {0, 600, 1920, 600, 0, 240},
+                 {800, 5000, 800, 768, 560, 156}};
     for (const Case &c : cases) {
         Session s(Server::depth24, c.w, c.h, 1);
         ASSERT_TRUE(s.ok) << s.err;
@@ -280,7 +284,6 @@ void send(Display *d, Window w, int type, long mask, unsigned code) {
     XSendEvent(d, w, True, mask, &ev);
 }
 
-
 TEST_F(OnServer, KeysComeInOrderAndCloseRequestLeavesThemAlone) {
     Connection p(server(Server::depth24_no_composite));
     const KeyCode eacute = map_eacute(p.d);
@@ -292,7 +295,8 @@ TEST_F(OnServer, KeysComeInOrderAndCloseRequestLeavesThemAlone) {
     EXPECT_EQ(gfx_getkey(&s.g), 0);
     // Not close requests: another protocol of the window manager, and a
     // message of another type that carries WM_DELETE_WINDOW all the same.
-    const char *const not_close[][2] = {{"WM_PROTOCOLS", "WM_TAKE_FOCUS"}, {"VORBLES_TEST_MESSAGE", "WM_DELETE_WINDOW"}};
+    const char *const not_close[][2] = {{"WM_PROTOCOLS", "WM_TAKE_FOCUS"},
+                                        {"VORBLES_TEST_MESSAGE", "WM_DELETE_WINDOW"}};
     for (const auto &m : not_close) {
         XEvent ev{};
         ev.xclient.type = ClientMessage;

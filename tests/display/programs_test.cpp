@@ -58,10 +58,9 @@ void expect_attach_refused(Server s) {
     EXPECT_EQ(r.signal, 0);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "Showing 5 frames and quitting\n");
-    EXPECT_TRUE(std::regex_match(r.err, std::regex(kProgress +
-                                                   "XServer failed to attache to shared memory segment\n"
-                                                   "Unable to initialise graphics routines\n"
-                                                   "vorbles-plain draws without shared memory: .*\n")))
+    EXPECT_TRUE(std::regex_match(r.err, std::regex(kProgress + "XServer failed to attache to shared memory segment\n"
+                                                               "Unable to initialise graphics routines\n"
+                                                               "vorbles-plain draws without shared memory: .*\n")))
         << r.err;
     const int id = printed_shm_id(r.err);
     EXPECT_GE(id, 0);

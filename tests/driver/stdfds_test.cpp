@@ -1,8 +1,8 @@
 // The closed standard descriptors are filled with /dev/null before anything
 // else is opened; open ones are left as they are. Each case runs in a child
 // process, whose descriptors it may close freely.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 

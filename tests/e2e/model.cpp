@@ -9,8 +9,8 @@
 #include "render/render.h"
 
 std::vector<std::string> RunOptions::args() const {
-    std::vector<std::string> a = {"-x", std::to_string(width), "-y", std::to_string(height),
-                                  "-n", std::to_string(count), "-b", std::to_string(brightness),
+    std::vector<std::string> a = {"-x", std::to_string(width),  "-y", std::to_string(height),
+                                  "-n", std::to_string(count),  "-b", std::to_string(brightness),
                                   "-l", std::to_string(frames), "-m", std::to_string(mode_period)};
     char colour[32];
     snprintf(colour, sizeof colour, "%lx", base_color);

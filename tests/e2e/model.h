@@ -29,8 +29,7 @@ struct RunOptions {
 
 // The image after opts.frames frames, row-major pixel values, for the given
 // visual and renderer choice, starting from the generators' default state.
-std::vector<uint32_t> model_picture(Display *dpy, const XVisualInfo &vinfo, const RunOptions &opts,
-                                    int alt_renderer);
+std::vector<uint32_t> model_picture(Display *dpy, const XVisualInfo &vinfo, const RunOptions &opts, int alt_renderer);
 
 // The smallest particle count from `from` up whose start draws force mode
 // `mode` (0 gravitational .. 4 starfield) at the first random mode change.

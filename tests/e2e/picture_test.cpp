@@ -1,6 +1,7 @@
 // The picture itself: a root-window-mode run of each program, read back from
 // the server, equals the frames the library computes in this process.
 #include <gtest/gtest.h>
+
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 

@@ -15,7 +15,6 @@
 
 namespace {
 
-
 Xvfb &server() {
     static Xvfb xvfb(xvfb_depth24());
     return xvfb;
@@ -65,7 +64,8 @@ TEST_P(Run, FrameLimitEndsTheRunWithStatusOne) {
         RunResult r = run_program({program(), "-l", std::to_string(frames), "-x", "120", "-y", "90", "-n", "500"},
                                   {{"DISPLAY", server().display()}}, 60);
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.out, "Showing " + std::to_string(frames) + " frames and quitting\n" + kKeyboardHelp + tail(program()));
+        EXPECT_EQ(r.out,
+                  "Showing " + std::to_string(frames) + " frames and quitting\n" + kKeyboardHelp + tail(program()));
         if (is_plain(program())) {
             EXPECT_EQ(r.err, "");
         } else {
@@ -82,11 +82,9 @@ TEST_P(Run, EveryFrameTakesTheFastStep) {
     const std::string want = std::string("(") + psys_simd_name(psys_simd_best()) + ")\n";
     for (const char *threads : {"1", "2"}) {
         SCOPED_TRACE(threads);
-        RunResult r = run_program({program(), "-l", "10", "-m", "1", "-x", "120", "-y", "90", "-n",
-                                   threads[0] == '1' ? "3000" : "260000"},
-                                  {{"DISPLAY", server().display()}, {"VORBLES_STEP_REPORT", "1"},
-                                   {"VORBLES_THREADS", threads}},
-                                  60);
+        RunResult r = run_program(
+            {program(), "-l", "10", "-m", "1", "-x", "120", "-y", "90", "-n", threads[0] == '1' ? "3000" : "260000"},
+            {{"DISPLAY", server().display()}, {"VORBLES_STEP_REPORT", "1"}, {"VORBLES_THREADS", threads}}, 60);
         EXPECT_EQ(r.status, 1);
         EXPECT_NE(r.err.find("Fast step in 10 of 10 frames " + want), std::string::npos) << r.err;
     }
@@ -171,8 +169,8 @@ TEST(Keys, HelpAndControlVariables) {
 
     // Keys that print nothing: empty slots, unused keys, silent modes; then a marker.
     const std::string before = run.proc->out();
-    ASSERT_TRUE(run.keys({"5", "p", "o", "semicolon", "l", "period", "slash", "f", "x", "7", "8", "6", "F", "Shift_L",
-                          "3", "p", "o", "1", "o", "g", "g", "n", "h"}));
+    ASSERT_TRUE(run.keys({"5", "p",       "o", "semicolon", "l", "period", "slash", "f", "x", "7", "8", "6",
+                          "F", "Shift_L", "3", "p",         "o", "1",      "o",     "g", "g", "n", "h"}));
     EXPECT_TRUE(run.wait_count("KEYBOARD CONTOLS", 3));
     EXPECT_EQ(run.proc->out(), before + kKeyboardHelp);
 

@@ -7,10 +7,10 @@
 // After gtest, whose names Xlib's macros would clash with.
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
-#include <signal.h>
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -100,8 +100,8 @@ TEST_F(Hostile, ClosedStandardStreams) {
     for (const std::string program : kPrograms)
         for (const std::string closed : {"2>&-", ">&-", "<&- >&- 2>&-"}) {
             SCOPED_TRACE(program + " " + closed);
-            RunResult r = run({"sh", "-c", "exec \"$0\" \"$@\" " + closed, program, "-l", "6", "-x", "100", "-y",
-                               "80", "-n", "500"},
+            RunResult r = run({"sh", "-c", "exec \"$0\" \"$@\" " + closed, program, "-l", "6", "-x", "100", "-y", "80",
+                               "-n", "500"},
                               env(), 30);
             EXPECT_EQ(r.status, 1);
             if (closed == "2>&-") {
@@ -342,9 +342,9 @@ RunResult end_by_signal(Process &p, int sig, double *took) {
 // read past the data.
 TEST_F(Hostile, BitmapsDeclaringImpossibleSizesAreRefused) {
     const std::vector<std::pair<std::string, std::string>> sizes = {
-        {"8", "-1"},          {"8", "-2147483648"}, {"8", "-2147483647"}, {"2147483647", "1"},
-        {"-1", "2"},          {"9223372036854775808", "2"},               {"0", "2"},
-        {"32769", "1"},       {"8\n#define t_width -1", "2"},
+        {"8", "-1"},         {"8", "-2147483648"}, {"8", "-2147483647"},
+        {"2147483647", "1"}, {"-1", "2"},          {"9223372036854775808", "2"},
+        {"0", "2"},          {"32769", "1"},       {"8\n#define t_width -1", "2"},
     };
     TempDir dir;
     int n = 0;
@@ -437,7 +437,8 @@ TEST_F(Hostile, ASignalEndsARunThatIsBlocked) {
             const std::string block(4096, 'x');
             while (write(held, block.data(), block.size()) > 0) {
             }
-            Process p({"sh", "-c", "exec \"$0\" \"$@\" > " + fifo, program, "-x", "100", "-y", "80", "-n", "500"}, env());
+            Process p({"sh", "-c", "exec \"$0\" \"$@\" > " + fifo, program, "-x", "100", "-y", "80", "-n", "500"},
+                      env());
             sleep_s(1.0);
             ASSERT_TRUE(p.running());
             double took = 0;

@@ -170,11 +170,15 @@ TEST(Install, PagesDescribeEveryOptionKeyAndVariable) {
     ASSERT_EQ(options.size(), 12u);
     // Limits each numeric option's entry must give.
     const std::map<std::string, std::vector<std::string>> limits = {
-        {"-x", {"16 to 4096", "800"}},   {"-y", {"16 to 4096", "600", "256"}}, {"-n", {"1 to 2000000", "10000"}},
-        {"-b", {"eight bits", "50"}},    {"-m", {"0 to 10000"}},              {"-l", {"0 to 10000"}},
+        {"-x", {"16 to 4096", "800"}},
+        {"-y", {"16 to 4096", "600", "256"}},
+        {"-n", {"1 to 2000000", "10000"}},
+        {"-b", {"eight bits", "50"}},
+        {"-m", {"0 to 10000"}},
+        {"-l", {"0 to 10000"}},
         {"-c", {"ccaaff"}},
     };
-    const char *const keys[] = {"1", "2", "3", "4", "5", "n", "9", "0", "o", "p",     "l",
+    const char *const keys[] = {"1", "2", "3", "4", "5", "n", "9", "0", "o", "p",    "l",
                                 ";", ".", "/", "d", "r", "g", "R", "h", "q", "space"};
 
     Installed usr("/usr");

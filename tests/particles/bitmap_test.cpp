@@ -63,8 +63,7 @@ struct PsysBitmap : ::testing::Test {
                  "Reading from file %s returns 0\n"
                  "Opened file is %u x %u, requiring a max of %u particles\n"
                  "Set psys count to %d\nFinished off having setup %d pixels from %d\nEven got here!\n",
-                 path.c_str(), path.c_str(), w, h, w * h, 10 * set_pixels, 10 * set_pixels,
-                 10 * set_pixels + 10);
+                 path.c_str(), path.c_str(), w, h, w * h, 10 * set_pixels, 10 * set_pixels, 10 * set_pixels + 10);
         return buf;
     }
 
@@ -182,9 +181,10 @@ TEST_F(PsysBitmap, ResetAllRefusesEachFixedParticleOnce) {
     std::vector<particle> before(ps.particles, ps.particles + ps.count);
     testing::internal::CaptureStdout();
     psys_reset_all_particles(&ps);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Asked to reset a fixed particle ? Why!?\n"
-                              "Asked to reset a fixed particle ? Why!?\n"
-                              "Asked to reset a fixed particle ? Why!?\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Asked to reset a fixed particle ? Why!?\n"
+              "Asked to reset a fixed particle ? Why!?\n"
+              "Asked to reset a fixed particle ? Why!?\n");
     for (int i = 0; i < 30; i += 10) {
         EXPECT_EQ(ps.particles[i].x, before[static_cast<size_t>(i)].x);
         EXPECT_EQ(ps.particles[i].y, before[static_cast<size_t>(i)].y);

@@ -2,14 +2,14 @@
 // plain division, bit for bit, in every set of lanes this machine runs.
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <random>
 #include <vector>
 
-#include "particles/psys-fast.h"
 #include "particles/fast/lanes.h"
+#include "particles/psys-fast.h"
 #include "particles/psys-rules.h"
 
 namespace {

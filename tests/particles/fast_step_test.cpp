@@ -6,9 +6,9 @@
 #include <cstring>
 #include <functional>
 #include <iterator>
-#include <utility>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "particles/psys-fast.h"

@@ -21,9 +21,7 @@ void expect_same(const particle &got, const particle &want) {
 
 // A law that records the index pair of every call.
 std::vector<std::pair<long, long>> calls;
-void record_pair(psys *ps, particle *a, particle *b) {
-    calls.emplace_back(a - ps->particles, b - ps->particles);
-}
+void record_pair(psys *ps, particle *a, particle *b) { calls.emplace_back(a - ps->particles, b - ps->particles); }
 
 TEST(PsysSpawn, DrawsYXLifeFromRandomThenDirectionFromRand) {
     TestSystem sys(1);

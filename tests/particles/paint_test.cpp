@@ -37,8 +37,7 @@ TEST(Painting, IndexedPassAndMergeMatchTheLiteralPainting) {
     TestSystem s(103);
     for (int i = 0; i < 103; ++i) s[i] = {(i % 5) / 4.0, (i % 3) / 2.0, 0, 0, 1};
     std::vector<int> cells(103);
-    for (int i = 0; i < 103; ++i)
-        cells[i] = i % 3 ? psys_paint_cell(s[i].x, s[i].y, W - 3, H - 3, W) : PSYS_NO_CELL;
+    for (int i = 0; i < 103; ++i) cells[i] = i % 3 ? psys_paint_cell(s[i].x, s[i].y, W - 3, H - 3, W) : PSYS_NO_CELL;
     for (unsigned char brightness : {1, 40, 255}) {
         std::vector<unsigned char> literal(W * H), indexed(W * H), apart(W * H, 0);
         for (int c = 0; c < W * H; ++c) literal[c] = indexed[c] = static_cast<unsigned char>(c * 6);

@@ -30,7 +30,8 @@ struct table {
     unsigned long e[256];
     table() {
         for (unsigned i = 0; i < 256; ++i)
-            e[i] = static_cast<unsigned long>(static_cast<long>(static_cast<int32_t>(0x80000001u | i << 1 | i << 9 | i << 17)));
+            e[i] = static_cast<unsigned long>(static_cast<long>(static_cast<int32_t>(0x80000001u | i << 1 | i << 9 |
+                                                                                     i << 17)));
     }
 };
 
@@ -206,7 +207,7 @@ void paint(scene &s, std::mt19937 &rng, int n) {
 
 TEST(SUITE(Renderers), MatchTheRulesOverManyPassesAndSizes) {
     std::mt19937 rng(7);
-    const std::pair<int, int> sizes[] = {{3, 3}, {4, 3}, {5, 7}, {9, 4}, {10, 5}, {17, 6}, {18, 3}, {31, 9},
+    const std::pair<int, int> sizes[] = {{3, 3},  {4, 3},  {5, 7},  {9, 4},   {10, 5},  {17, 6},   {18, 3},  {31, 9},
                                          {33, 8}, {64, 5}, {67, 4}, {523, 5}, {524, 4}, {1041, 3}, {1366, 4}};
     for (auto [w, h] : sizes)
         for (kind k : {kind::norm, kind::alt, kind::per_pixel}) {

@@ -1,7 +1,7 @@
 // scripts/record, the recorder behind `make run` on a machine without a
 // display: it must leave pictures behind and no X server.
-#include <gtest/gtest.h>
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -201,8 +201,8 @@ TEST(Record, AProgramThatEndsAbnormallyFailsTheRecording) {
     TempDir dir;
     const std::string wrapper = dir.path + "/crashes";
     write_script(wrapper, "\"" VORBLES_BIN "\" \"$@\"\nkill -SEGV $$\n");
-    RunResult r = run_program({kRecord, "--program", wrapper, "--out", dir.path + "/run", "--frames", "24", "--",
-                               "-x", "160", "-y", "100", "-n", "2000"},
+    RunResult r = run_program({kRecord, "--program", wrapper, "--out", dir.path + "/run", "--frames", "24", "--", "-x",
+                               "160", "-y", "100", "-n", "2000"},
                               {{"DISPLAY", std::nullopt}, kMark}, 120);
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_NE(r.err.find("the program ended with signal SEGV"), std::string::npos) << r.err;

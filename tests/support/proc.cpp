@@ -1,11 +1,11 @@
 #include "support/proc.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <chrono>

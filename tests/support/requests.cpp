@@ -19,7 +19,8 @@ PutCounter::PutCounter(const std::string &display) {
     ranges[0]->core_requests.first = ranges[0]->core_requests.last = X_PutImage;
     int n = 1;
     if (shm) {
-        ranges[1]->ext_requests.ext_major.first = ranges[1]->ext_requests.ext_major.last = static_cast<unsigned char>(shm);
+        ranges[1]->ext_requests.ext_major.first = ranges[1]->ext_requests.ext_major.last =
+            static_cast<unsigned char>(shm);
         ranges[1]->ext_requests.ext_minor.first = ranges[1]->ext_requests.ext_minor.last = X_ShmPutImage;
         n = 2;
     }

@@ -57,8 +57,7 @@ Window find_window(Display *d, double timeout_s) {
 
 Window make_window(Display *d, int x, int y, int width, int height) {
     const int s = DefaultScreen(d);
-    Window w = XCreateSimpleWindow(d, DefaultRootWindow(d), x, y, width, height, 0, BlackPixel(d, s),
-                                   BlackPixel(d, s));
+    Window w = XCreateSimpleWindow(d, DefaultRootWindow(d), x, y, width, height, 0, BlackPixel(d, s), BlackPixel(d, s));
     XSelectInput(d, w, StructureNotifyMask);
     XMapWindow(d, w);
     XEvent e;
@@ -118,7 +117,8 @@ void send_key(Display *d, Window w, KeySym keysym) {
     // With the keyboard's group in the state, as the server gives it to the
     // window manager; the keysym is looked for in the first group.
     XkbStateRec keyboard{};
-    if (XkbGetState(d, XkbUseCoreKbd, &keyboard) == Success) e.xkey.state = XkbBuildCoreState(e.xkey.state, keyboard.group);
+    if (XkbGetState(d, XkbUseCoreKbd, &keyboard) == Success)
+        e.xkey.state = XkbBuildCoreState(e.xkey.state, keyboard.group);
     e.xkey.same_screen = True;
     XSendEvent(d, w, True, KeyPressMask, &e);
     XSync(d, False);

@@ -14,7 +14,9 @@
 #include <utility>
 
 std::vector<std::string> xvfb_depth24() { return {"-screen", "0", "1920x1080x24", "-noreset"}; }
-std::vector<std::string> xvfb_depth16() { return {"-screen", "0", "1920x1080x16", "-noreset", "-extension", "Composite"}; }
+std::vector<std::string> xvfb_depth16() {
+    return {"-screen", "0", "1920x1080x16", "-noreset", "-extension", "Composite"};
+}
 std::vector<std::string> xvfb_depth24_no_composite() {
     return {"-screen", "0", "1920x1080x24", "-noreset", "-extension", "Composite"};
 }

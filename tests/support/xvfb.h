@@ -28,6 +28,6 @@ private:
 };
 
 // Common screens of the test suite.
-std::vector<std::string> xvfb_depth24();                // 1920x1080x24, with Composite (adds a depth-32 visual)
-std::vector<std::string> xvfb_depth16();                // 1920x1080x16, no Composite: only 16-bit TrueColor
+std::vector<std::string> xvfb_depth24();               // 1920x1080x24, with Composite (adds a depth-32 visual)
+std::vector<std::string> xvfb_depth16();               // 1920x1080x16, no Composite: only 16-bit TrueColor
 std::vector<std::string> xvfb_depth24_no_composite();  // 1920x1080x24, no depth-32 visual
