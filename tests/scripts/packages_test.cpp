@@ -12,25 +12,33 @@ namespace {
 
 const std::string kEnsure = std::string(VORBLES_SOURCE_DIR) + "/scripts/ensure-packages";
 
-// A Debian system on which "present" is installed and nothing else, for the
-// user of the given id; apt-get prints what apt prints, notes its arguments
-// in the file calls and ends with apt_status.
+// A Debian system on amd64 on which "present" and the C library (2.36-1) are
+// installed and nothing else, for the user of the given id; apt-get prints
+// what apt prints, notes its arguments in the file calls and ends with
+// apt_status. The archive has the C library at 2.36-1 for every architecture,
+// and the GCC runtime at another version.
 struct FakeDebian {
     FakeDebian(int uid, int apt_status) {
         mkdir(bin.c_str(), 0755);
         write_script(bin + "/id", "echo " + std::to_string(uid) + "\n");
-        write_script(bin + "/dpkg-query", "[ \"$3\" = present ] && echo 'install ok installed' || exit 1\n");
+        write_script(bin + "/dpkg-query",
+                     "case $3 in present) echo 'install ok installed' ;; libc6:amd64) echo 2.36-1 ;;\n"
+                     "libgcc-s1:amd64) echo 12.2.0-14 ;; *) exit 1 ;; esac\n");
         write_script(bin + "/dpkg", "[ \"$1\" = --print-architecture ] && echo amd64; exit 0\n");
+        write_script(bin + "/apt-cache", "echo \"${2%%:*} | $([ ${2%%:*} = libc6 ] && echo 2.36-1 || echo 13) | x\"\n");
         const std::string status = std::to_string(apt_status);
         const std::string failure = "{ echo 'E: Unable to locate package absent-b' >&2; exit " + status +
                                     "; }\nexit 0\n";
         write_script(bin + "/apt-get", "echo \"$@\" >> '" + calls + "'\necho 'Reading database ... 5%'\n" +
                                            "[ \"$1\" = install ] && [ " + status + " != 0 ] && " + failure);
     }
-    RunResult ensure(const std::vector<EnvChange> &extra = {}) const {
+    RunResult ensure(const std::vector<EnvChange> &extra = {},
+                     const std::vector<std::string> &packages = {"present", "absent-a", "absent-b"}) const {
         std::vector<EnvChange> env = {{"PATH", bin + ":" + getenv("PATH")}, {"V", std::nullopt}};
         env.insert(env.end(), extra.begin(), extra.end());
-        return run_program({kEnsure, "--log", log, "present", "absent-a", "absent-b"}, env, 30);
+        std::vector<std::string> argv = {kEnsure, "--log", log};
+        argv.insert(argv.end(), packages.begin(), packages.end());
+        return run_program(argv, env, 30);
     }
     TempDir dir;
     const std::string bin = dir / "bin", calls = dir / "calls", log = dir / "setup.log";
@@ -78,6 +86,17 @@ TEST(EnsurePackages, AsRootItInstallsTheMissingOnesQuietly) {
     // V=1 shows apt's own output instead.
     RunResult loud = debian.ensure({{"V", "1"}});
     EXPECT_EQ(loud.out, "installing 2 packages: absent-a absent-b\nReading database ... 5%\nReading database ... 5%\n");
+}
+
+// Another architecture's packages come with its C library at the installed
+// one's version, which the archive has; the GCC runtime, at another version
+// there, is left to apt.
+TEST(EnsurePackages, AnotherArchitectureGetsTheCLibraryOfTheInstalledVersion) {
+    FakeDebian debian(0, 0);
+    RunResult r = debian.ensure({}, {"libx11-dev:s390x"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(slurp(debian.calls),
+              "update -q\ninstall -y -q --no-install-recommends libx11-dev:s390x libc6:s390x=2.36-1\n");
 }
 
 TEST(EnsurePackages, AFailedInstallShowsTheEndOfTheLogAndGoesOn) {
