@@ -21,3 +21,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # the multiarch directory instead, a C library of another build than the
 # loader hangs the first thread the program starts.
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CROSS_EMULATOR} -L /usr/${CROSS_TRIPLET} -E LD_LIBRARY_PATH=/usr/${CROSS_TRIPLET}/lib)
+
+# The cross check disassembles with the triplet's objdump; forced, since a
+# configure that ran before the cross binutils were installed leaves the
+# machine's own in the cache.
+set(CMAKE_OBJDUMP ${CROSS_TRIPLET}-objdump CACHE FILEPATH "objdump of the cross binutils" FORCE)
