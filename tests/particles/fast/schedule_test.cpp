@@ -138,4 +138,27 @@ TEST(FastSchedule, MoreRespawnsInEachPartThanItKeeps) {
     }
 }
 
+// The pool's threads share a step only when each of at least two gets
+// min_part particles and a block; else the step stays on this thread, whose
+// step keeps no parts.
+TEST(FastSchedule, ThreadsOnlyWithMinPartParticlesAndABlockEach) {
+    if (isas().empty()) GTEST_SKIP() << "no fast step on this processor";
+    workers pool(3);
+    struct Case {
+        int count, min_part;
+        size_t parts;  // 16 per thread, at most one per block
+    } cases[] = {{1000, 501, 0},
+                 {1000, 500, 4},
+                 {100 * fast::BLOCK, 100 * fast::BLOCK / 3, 48},
+                 {100 * fast::BLOCK, 100 * fast::BLOCK / 3 + 1, 32},
+                 {3 * fast::BLOCK, 1, 3},
+                 {fast::BLOCK, 1, 0}};
+    for (const Case &c : cases) {
+        pair_of_copies copies(psys_simd_best(), c.count, PSYS_MODES[3], {});
+        copies.shared.st.min_part = c.min_part;
+        copies.shared.step(1, true, &pool);
+        EXPECT_EQ(copies.shared.st.parts.size(), c.parts) << c.count << " particles, " << c.min_part << " each";
+    }
+}
+
 }  // namespace
