@@ -24,15 +24,14 @@ std::vector<std::string> command(const char *program, std::vector<std::string> e
 
 std::vector<EnvChange> on(Server s) { return {{"DISPLAY", server(s).display()}}; }
 
-TEST(Programs, SegmentIsPrivateWhileInUseAndGoneAfterANormalEnd) {
+// The segment's mode and its mark for removal while in use are the set-up's
+// own test (gfx_test); here, that a whole run ends without it.
+TEST(Programs, SegmentIsGoneAfterANormalEnd) {
     Process p(command(VORBLES_BIN, {"-l", "48"}), on(Server::depth24));
     ASSERT_TRUE(p.wait_for("Have attached shm segment at ", 30, true)) << p.err();
     const int id = printed_shm_id(p.err());
     ASSERT_GE(id, 0);
-    const auto segment = shm_segment(id);
-    ASSERT_TRUE(segment);
-    EXPECT_EQ(segment->mode & 0777, 0600u);
-    EXPECT_TRUE(segment->mode & SHM_DEST) << "marked for removal while both sides hold it";
+    ASSERT_TRUE(shm_segment(id));
     RunResult r = p.wait(60);
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(std::regex_match(r.err, std::regex(kProgress))) << r.err;

@@ -94,26 +94,57 @@ TEST(Options, EveryCallReadsFromTheStart) {
     EXPECT_EQ(again.s.frame_limit, 4);
 }
 
+// Each limit at and past its bounds, and all three at once: the frame
+// count's line first, then mode period, frames, particles.
 TEST(Options, LimitsBringValuesIntoRangeInOrderAndSaySo) {
-    Parsed p({"-n", "2000001", "-l", "-5", "-m", "10001"});
-    testing::internal::CaptureStdout();
-    apply_limits(&p.ps, &p.s);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Showing -5 frames and quitting\n"
-              "Limiting Number of frames before changing to next force mode to max 10000 from 10001\n"
-              "Limiting Number of frames to show to min 0 from -5\n"
-              "Limiting numParticles to max 2000000 from 2000001\n");
-    EXPECT_EQ(p.s.mode_period, 10000);
-    EXPECT_EQ(p.s.frame_limit, 0);
-    EXPECT_EQ(p.ps.count, 2000000);
-
-    Parsed edge({"-n", "0", "-l", "10000", "-m", "-1"});
-    testing::internal::CaptureStdout();
-    apply_limits(&edge.ps, &edge.s);
-    testing::internal::GetCapturedStdout();
-    EXPECT_EQ(edge.s.mode_period, 0);
-    EXPECT_EQ(edge.s.frame_limit, 10000);
-    EXPECT_EQ(edge.ps.count, 1);
+    struct Case {
+        std::vector<std::string> args;
+        std::string out;
+        int count, mode_period, frame_limit;
+    };
+    const std::vector<Case> cases = {
+        {{}, "", 10000, 0, 0},
+        {{"-l", "10001"},
+         "Showing 10001 frames and quitting\nLimiting Number of frames to show to max 10000 from 10001\n",
+         10000,
+         0,
+         10000},
+        {{"-l", "10000"}, "Showing 10000 frames and quitting\n", 10000, 0, 10000},
+        {{"-l", "-5"},
+         "Showing -5 frames and quitting\nLimiting Number of frames to show to min 0 from -5\n",
+         10000,
+         0,
+         0},
+        {{"-n", "0"}, "Limiting numParticles to min 1 from 0\n", 1, 0, 0},
+        {{"-n", "abc"}, "Limiting numParticles to min 1 from 0\n", 1, 0, 0},
+        {{"-n", "2000001"}, "Limiting numParticles to max 2000000 from 2000001\n", 2000000, 0, 0},
+        {{"-n", "2000000"}, "", 2000000, 0, 0},
+        {{"-m", "10001"},
+         "Limiting Number of frames before changing to next force mode to max 10000 from 10001\n",
+         10000,
+         10000,
+         0},
+        {{"-m", "10000"}, "", 10000, 10000, 0},
+        {{"-m", "-1"}, "Limiting Number of frames before changing to next force mode to min 0 from -1\n", 10000, 0, 0},
+        {{"-n", "2000001", "-l", "-5", "-m", "10001"},
+         "Showing -5 frames and quitting\n"
+         "Limiting Number of frames before changing to next force mode to max 10000 from 10001\n"
+         "Limiting Number of frames to show to min 0 from -5\n"
+         "Limiting numParticles to max 2000000 from 2000001\n",
+         2000000,
+         10000,
+         0},
+    };
+    for (const Case &c : cases) {
+        const std::string what = c.args.empty() ? "(none)" : c.args[0] + " " + c.args[1];
+        Parsed p(c.args);
+        testing::internal::CaptureStdout();
+        apply_limits(&p.ps, &p.s);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.out) << what;
+        EXPECT_EQ(p.ps.count, c.count) << what;
+        EXPECT_EQ(p.s.mode_period, c.mode_period) << what;
+        EXPECT_EQ(p.s.frame_limit, c.frame_limit) << what;
+    }
 }
 
 }  // namespace

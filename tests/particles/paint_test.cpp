@@ -3,6 +3,7 @@
 // apart) against the literal painting.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "helpers.h"
@@ -31,24 +32,34 @@ TEST(Painting, CornersLandInsideTheBorderAndSumsSaturate) {
     EXPECT_EQ(buffer, want);
 }
 
-TEST(Painting, IndexedPassAndMergeMatchTheLiteralPainting) {
-    // Enough particles for every stretch of the indexed pass and a remainder,
-    // many on the same bytes; every third one left out of the pass.
-    TestSystem s(103);
-    for (int i = 0; i < 103; ++i) s[i] = {(i % 5) / 4.0, (i % 3) / 2.0, 0, 0, 1};
-    std::vector<int> cells(103);
-    for (int i = 0; i < 103; ++i) cells[i] = i % 3 ? psys_paint_cell(s[i].x, s[i].y, W - 3, H - 3, W) : PSYS_NO_CELL;
+// Each byte ends at min(255, its value + brightness x the particles on it),
+// whatever the order: painted by the literal painting, and by the fast
+// step's pieces (the indexed pass, with the particles it leaves out painted
+// into a buffer apart and merged in).
+TEST(Painting, LiteralAndIndexedPaintingSaturateEachByteOnce) {
+    constexpr int N = 103;  // every stretch of the indexed pass and a remainder
+    TestSystem s(N);
+    std::vector<int> on(W * H, 0), cells(N);
+    for (int i = 0; i < N; ++i) {
+        s[i] = {(i % 5) / 4.0, (i % 3) / 2.0, 0, 0, 1};
+        const int cell = static_cast<int>((H - 3) * s[i].y + 2.0) * W + static_cast<int>((W - 3) * s[i].x + 1.0);
+        ++on[static_cast<size_t>(cell)];
+        cells[static_cast<size_t>(i)] = i % 3 ? cell : PSYS_NO_CELL;  // every third one left out of the pass
+    }
     for (unsigned char brightness : {1, 40, 255}) {
-        std::vector<unsigned char> literal(W * H), indexed(W * H), apart(W * H, 0);
-        for (int c = 0; c < W * H; ++c) literal[c] = indexed[c] = static_cast<unsigned char>(c * 6);
+        std::vector<unsigned char> literal(W * H), indexed(W * H), apart(W * H, 0), want(W * H);
+        for (int c = 0; c < W * H; ++c) {
+            literal[c] = indexed[c] = static_cast<unsigned char>(c * 6);
+            want[c] = static_cast<unsigned char>(std::min(255, c * 6 % 256 + on[c] * brightness));
+        }
         psys_paint_particles(&s.ps, literal.data(), W, H, brightness);
-        // The pass into the buffer; the ones left out painted apart and merged.
-        psys_paint_cells(indexed.data(), cells.data(), 0, 103, psys_raised(brightness));
+        EXPECT_EQ(literal, want) << int(brightness);
+        psys_paint_cells(indexed.data(), cells.data(), 0, N, psys_raised(brightness));
         TestSystem left(35);
-        for (int i = 0, k = 0; i < 103; i += 3) left[k++] = s[i];
+        for (int i = 0, k = 0; i < N; i += 3) left[k++] = s[i];
         psys_paint_particles(&left.ps, apart.data(), W, H, brightness);
         psys_paint_merge(indexed.data(), apart.data(), 0, W * H);
-        EXPECT_EQ(indexed, literal) << int(brightness);
+        EXPECT_EQ(indexed, want) << int(brightness);
         EXPECT_EQ(apart, std::vector<unsigned char>(W * H, 0)) << "merged buffer not cleared";
     }
 }

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "harness.h"
 #include "particles/psys-fast.h"
 #include "particles/psys-paint.h"
 #include "pool/workers.h"
@@ -21,14 +22,9 @@ constexpr int WIDTH = 160, HEIGHT = 120;
 using edit_fn = std::function<void(psys &)>;
 using frame_fn = std::function<void(psys &, int)>;
 
-// The generator state shared by random() and rand(); each copy of the system
-// draws from its own. Tests put the library back on home_state when done.
+// Each copy of the system draws from a generator state of its own; tests put
+// the library back on home_state when done.
 char home_state[256];
-struct generator {
-    char state[256];
-    void seed(unsigned s) { initstate(s, state, sizeof state); }
-    void use() { setstate(state); }
-};
 
 struct world {
     psys ps{};
@@ -124,20 +120,6 @@ edit_fn setter(const psys_mode &m) {
     return [&m](psys &ps) { m.set(&ps); };
 }
 
-// Every instruction set this machine runs, each a build of its own; none
-// where the fast step always declines.
-std::vector<psys_simd> isas() {
-    std::vector<psys_simd> all;
-#if defined(__x86_64__)
-    for (psys_simd isa : {psys_simd::sse2, psys_simd::avx2, psys_simd::avx512})
-        if (isa <= psys_simd_best()) all.push_back(isa);
-#elif PSYS_FAST_NEON
-    all.push_back(psys_simd::neon);
-#elif PSYS_FAST_VSX
-    all.push_back(psys_simd::vsx);
-#endif
-    return all;
-}
 const char *name(psys_simd isa) { return psys_simd_name(isa); }
 
 TEST(FastStep, EveryLawWithGravityOffAndOn) {
