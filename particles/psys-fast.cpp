@@ -41,6 +41,7 @@ int psys_automovep_paint(psys *ps, psys_fast_state *state, unsigned char *buffer
                           width,
                           static_cast<double>(width - 3),
                           static_cast<double>(height - 3),
+                          buffer != nullptr ? st.cells_for(sp.count) : nullptr,
                           width * height,
                           psys_raised(brightness)};
     fast::step(sp, cv, *build, st, pool);

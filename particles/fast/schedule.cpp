@@ -19,12 +19,17 @@
 // the owning thread does all respawns, each part's put off by its sweep, from
 // the top part down and in descending order within a part, and paints them.
 //
-// Each thread's sweep paints into the buffer (the owning thread) or a private
-// buffer of its own, block by block as it goes, skipping the particles whose
-// step finishes later. Last, the private buffers are added into the buffer
-// by bands. Saturating addition of amounts of zero or more gives the same
-// byte in any order, so the picture is the one painted by one thread.
+// Each thread paints into the buffer (the owning thread) or a private buffer
+// of its own: once the parts are all taken, it paints whole parts as they are
+// swept, skipping the particles whose step finishes later (PSYS_NO_CELL).
+// Last, the private buffers are added into the buffer by bands. Saturating
+// addition of amounts of zero or more gives the same byte in any order, so
+// the picture is the one painted by one thread.
 #include "particles/fast/schedule.h"
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -45,6 +50,13 @@ namespace {
 // enough that each part is long (at 2,000,000 particles on two threads,
 // 62,500 particles each).
 constexpr int PARTS_PER_THREAD = 16;
+
+// The stores of the sweep's indices, streamed on x86-64, seen by other loads.
+inline void fence_streamed() {
+#if defined(__x86_64__)
+    _mm_sfence();
+#endif
+}
 
 // The part's respawns, highest index first, each followed by the motion step
 // from damping on (restating psys_move's respawn with the scalar rules
@@ -70,17 +82,21 @@ void respawn_part(const step_params &sp, const canvas &cv, const part &pt) {
     }
 }
 
-// The whole step on one thread: one part, painted as it is swept, then the
-// respawns.
+// The whole step on one thread: one part, the painting, the respawns.
 void step_alone(const step_params &sp, const canvas &cv, const law_build &build) {
     part pt;
     pt.lo = 0;
     pt.hi = sp.count;
-    pt.paint = cv.buffer;
     {
         std::optional<random_lease> draws;  // for a law that re-places; handed back before the respawns draw
         if (build.place != nullptr) pt.draws = &draws.emplace();
         build.sweep(sp, cv, pt);
+    }
+    if (cv.buffer != nullptr) {
+        fence_streamed();
+        // A pass of its own: interleaved with the stream of records, the
+        // scattered updates would find the buffer pushed out of the caches.
+        psys_paint_cells(cv.buffer, cv.cells, 0, sp.count, cv.raised);
     }
     respawn_part(sp, cv, pt);
 }
@@ -94,8 +110,8 @@ int thread_count(int n, int threads, int min_part) {
 }
 
 // The work of one frame's sweep job, which the threads share out among
-// themselves: sweeping and painting parts, drawing for the re-placements put
-// off (the owning thread only, in order), and finishing them.
+// themselves: sweeping parts, drawing for the re-placements put off (the
+// owning thread only, in order), finishing them, and painting.
 struct sweep_job {
     const step_params &sp;
     const canvas &cv;
@@ -110,6 +126,7 @@ struct sweep_job {
     std::atomic<unsigned long long> untaken;
     std::atomic<int> drawn{0};       // parts 0 .. drawn - 1 have their draws made
     std::atomic<int> next_place{0};  // the next part whose re-placements to finish
+    std::atomic<int> next_paint{0};  // the next part to paint
     int to_draw = -1;                // the owning thread's copy of `drawn`; -1 while it sweeps
     // The owning thread's draws, held by the job on its thread when the law
     // re-places. Every value drawn writes the lease, so it keeps a cache line
@@ -151,11 +168,11 @@ struct sweep_job {
     // The owning thread's parts are swept one after the other from the top,
     // so its re-placements can be drawn as it goes, in the literal order; the
     // others put theirs off.
-    void sweep_part(int p, bool owner, unsigned char *into) {
+    void sweep_part(int p, bool owner) {
         st.parts[p].replaced = owner ? nullptr : &st.replaced[p];
         st.parts[p].draws = owner && replaces ? &*draws : nullptr;
-        st.parts[p].paint = into;
         sweep(sp, cv, st.parts[p]);
+        fence_streamed();  // the indices are seen by the other threads
         st.swept[p].store(true, std::memory_order_release);
     }
 
@@ -201,16 +218,26 @@ struct sweep_job {
         }
     }
 
-    // Thread t's share: parts to sweep (and paint into `into`) while there
-    // are any; then what is left of the re-placements. The owning thread
+    // Thread t's share: parts to sweep while there are any; then the
+    // painting, part by part as they are swept, so that a thread done with
+    // the sweep paints while the others finish theirs, and the scattered
+    // updates find its buffer in its own caches, not pushed out by the
+    // records; last, what is left of the re-placements. The owning thread
     // draws for the parts put off once it is done sweeping.
     void run(int t, unsigned char *into) {
         int meet = 0;
-        for (int p; (p = take(t == 0, meet)) >= 0;) sweep_part(p, t == 0, into);
+        for (int p; (p = take(t == 0, meet)) >= 0;) sweep_part(p, t == 0);
         if (t == 0 && replaces) {
             to_draw = meet;  // parts above have drawn as they went
             drawn.store(meet, std::memory_order_release);
         }
+        if (into != nullptr)
+            for (int p; (p = next_paint.fetch_add(1, std::memory_order_relaxed)) < parts;) {
+                while (help(t, into)) {
+                }
+                help_until(t, into, [&] { return st.swept[p].load(std::memory_order_acquire); });
+                psys_paint_cells(into, cv.cells, st.parts[p].lo, st.parts[p].hi, cv.raised);
+            }
         help_until(t, into, [&] { return next_place.load(std::memory_order_relaxed) >= parts; });
     }
 };

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "particles/fast/step.h"
@@ -14,6 +15,18 @@ namespace fast {
 struct kept {
     const law_build *builds;  // one per law, for the state's instruction set; null: no fast step here
     int min_part;             // the fewest particles a thread of a threaded step gets
+
+    // The buffer index of every particle in one frame. Element `count` lies
+    // on a 32-byte boundary, and so does every element a whole chunk of eight
+    // starts at (those lie a multiple of eight below it): the eight-lane sweep
+    // writes them with streaming stores, which need that.
+    std::vector<int> cells;
+    int *cells_for(int count) {
+        if (cells.size() < static_cast<size_t>(count) + 8) cells.resize(static_cast<size_t>(count) + 8);
+        int *p = cells.data();
+        while (reinterpret_cast<uintptr_t>(p + count) % 32 != 0) ++p;
+        return p;
+    }
 
     // The threaded step's, per part from the top or per thread.
     std::vector<part> parts;

@@ -38,6 +38,7 @@ struct canvas {
     int width;
     double wspan;  // width - 3, as a double
     double hspan;  // height - 3, as a double
+    int *cells;    // room for every particle's buffer index
     int size;      // width * height: the buffer's bytes
     psys_raised raised;
 };
@@ -68,9 +69,6 @@ struct part {
     std::vector<deferred> *replaced = nullptr;
     bool out_of_memory = false;  // `replaced` could not grow: the step is incomplete
     random_lease *draws = nullptr;
-    // Where the sweep paints the part's particles, when the step paints: the
-    // buffer, or on a pool a buffer of the sweeping thread's own.
-    unsigned char *paint = nullptr;
     // How far below the chunk being worked on its records are fetched: one
     // block on one thread; two on a pool, whose threads share the memory and
     // wait longer for it (on one thread two blocks are slower).

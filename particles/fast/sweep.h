@@ -8,9 +8,8 @@
 // a register of W particles at a time, with the records turned into one
 // register per field on loading and back on storing; every value is formed by
 // the same operations in the same order as in the literal step, so the result
-// is the same to the bit. Each block is painted as soon as it has moved, from
-// its buffer indices while they are in the first-level cache, into the
-// buffer the part names (the thread's own on a pool, see schedule.cpp).
+// is the same to the bit. Each particle's buffer index is kept for the
+// painting, which follows the sweep (schedule.cpp).
 //
 // The generators: re-placements draw random() in descending order of the
 // pair during the sweep (or are put off, on a pool, for the owning thread to
@@ -133,7 +132,6 @@ struct sweep_kernel {
         static constexpr int TERM_WORDS = std::is_empty_v<terms_t> ? 0 : sizeof(terms_t) / sizeof(d);
         alignas(64) double x[SIZE], y[SIZE], vx[SIZE], vy[SIZE], life[SIZE];
         alignas(64) double term[TERM_WORDS > 0 ? TERM_WORDS : 1][SIZE];
-        alignas(64) int cell[SIZE];       // per column: its particle's buffer index after the step
         unsigned respawn[BLOCK / W + 1];  // per chunk: lanes whose life runs out now
         unsigned put_off[BLOCK / W + 1];  // per chunk: lanes whose re-placement is put off
 
@@ -276,34 +274,34 @@ struct sweep_kernel {
     }
 
     // The motion step for the chunk at column c (particles from j up), which
-    // of its lanes are to be respawned, and (when painting) its buffer
-    // indices: PSYS_NO_CELL for the lanes whose step is finished later,
-    // respawns and re-placements put off.
+    // of its lanes are to be respawned, and its buffer indices: PSYS_NO_CELL
+    // for the lanes whose step is finished later, respawns and re-placements
+    // put off.
     [[gnu::always_inline]] static void finish(columns &col, int c, const lanes_t &chunk, int j, int first,
                                               const fast::step_params &sp, const fast::canvas &cv, const constants &k,
-                                              bool painting) {
+                                              int *cell_of) {
         lanes_t v = chunk;
         const int at = (c - first) / W;
         const unsigned respawn = bits(life_is(v.life, 0));
         col.respawn[at] = respawn;
         motion_step(v, sp, k);
         col.put(c, v);
-        if (painting) {
+        if (cell_of != nullptr) {
             unsigned skip = respawn;
             if constexpr (Law::REPLACES) skip |= col.put_off[at];
             if (j >= 0) {
-                cells(k.wspan * v.x + 1.0, k.hspan * v.y + 2.0, cv.width, skip, col.cell + c);
+                cells(k.wspan * v.x + 1.0, k.hspan * v.y + 2.0, cv.width, skip, cell_of + j);
             } else {
                 for (int l = -j; l < W; ++l)
-                    col.cell[c + l] = skip >> l & 1 ? PSYS_NO_CELL
-                                                    : psys_paint_cell(v.x[l], v.y[l], cv.wspan, cv.hspan, cv.width);
+                    cell_of[j + l] = skip >> l & 1 ? PSYS_NO_CELL
+                                                   : psys_paint_cell(v.x[l], v.y[l], cv.wspan, cv.hspan, cv.width);
             }
         }
     }
 
     // Phase 4: the law and the motion step, chunk by chunk.
     static void law_and_motion(columns &col, const particle *ps, const block &b, const part &pt,
-                               const fast::step_params &sp, const fast::canvas &cv, const constants &k, bool painting) {
+                               const fast::step_params &sp, const fast::canvas &cv, const constants &k, int *cell_of) {
         for (int c = b.first; c < W + b.m; c += W) {
             lanes_t v = col.get(c);
             const int j = b.lo - W + c;
@@ -314,14 +312,14 @@ struct sweep_kernel {
                 memcpy(col.vy + c, &v.vy, sizeof(d));
                 continue;
             }
-            finish(col, c, v, j, b.first, sp, cv, k, painting);
+            finish(col, c, v, j, b.first, sp, cv, k, cell_of);
         }
         // With long chains of square roots and divisions in the law, the
         // motion step in a loop of its own keeps more chunks in flight.
         if constexpr (Law::SPLIT)
             for (int c = b.first; c < W + b.m; c += W) {
                 fetch_ahead(ps, b.lo - W + c, pt);
-                finish(col, c, col.get(c), b.lo - W + c, b.first, sp, cv, k, painting);
+                finish(col, c, col.get(c), b.lo - W + c, b.first, sp, cv, k, cell_of);
             }
     }
 
@@ -395,14 +393,12 @@ struct sweep_kernel {
         }
     }
 
-    // The sweep over one part, block by block from its top down, each block
-    // painted into pt.paint (when the step paints) once it has moved: its
-    // particles lo .. hi - 1, at columns W .. W + m - 1.
+    // The sweep over one part, block by block from its top down.
     static void sweep(const fast::step_params &sp, const fast::canvas &cv, part &pt) {
         particle *const ps = sp.particles;
         const constants k(sp, cv);
         columns col;
-        unsigned char *const paint = cv.buffer != nullptr ? pt.paint : nullptr;
+        int *const cell_of = cv.buffer != nullptr ? cv.cells : nullptr;
         double above_x = pt.above_x, above_y = pt.above_y;
         const int part_lo = pt.lo;
         for (int hi = pt.hi; hi > part_lo;) {
@@ -410,8 +406,7 @@ struct sweep_kernel {
             load_block(col, ps, b);
             link_neighbours(col, ps, b, pt, above_x, above_y);
             pair_phase(col, ps, b, pt, sp.count, k);
-            law_and_motion(col, ps, b, pt, sp, cv, k, paint != nullptr);
-            if (paint != nullptr) psys_paint_cells(paint, col.cell, W, W + b.m, cv.raised);
+            law_and_motion(col, ps, b, pt, sp, cv, k, cell_of);
             store_block(col, ps, b, pt);
             hi = b.lo;
         }
