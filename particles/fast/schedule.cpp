@@ -240,9 +240,9 @@ struct sweep_job {
 
     // Thread t's share: parts to sweep while there are any; then the
     // painting, part by part as they are swept (in any order), so that a
-    // thread done with the sweep paints while the others finish theirs, and the scattered
-    // updates find its buffer in its own caches, not pushed out by the
-    // records; last, what is left of the re-placements. The owning thread
+    // thread done with the sweep paints while the others finish theirs, and
+    // the scattered updates find its buffer in its own caches, not pushed out
+    // by the records; last, what is left of the re-placements. The owning thread
     // draws for the parts put off once it is done sweeping.
     void run(int t, unsigned char *into) {
         int meet = 0;
@@ -252,8 +252,14 @@ struct sweep_job {
             drawn.store(meet, std::memory_order_release);
         }
         if (into != nullptr)
-            for (int p; (p = take_swept(t, into)) >= 0;)
+            for (;;) {
+                // The draws and re-placements first: the other threads may wait for them.
+                while (help(t, into)) {
+                }
+                const int p = take_swept(t, into);
+                if (p < 0) break;
                 psys_paint_cells(into, cv.cells, st.parts[p].lo, st.parts[p].hi, cv.raised);
+            }
         help_until(t, into, [&] { return next_place.load(std::memory_order_relaxed) >= parts; });
     }
 };
