@@ -5,10 +5,14 @@
 // one pass that reads and writes every particle record and paints it, with no
 // arithmetic of the step, which no frame's work can undercut on one thread.
 //
-// By default only 2,000,000 particles, each frame measured three times; the
-// output ends with a summary table of the medians. BENCH_FULL=1 in the
+// Every benchmark also reports cpu_ms: the process's CPU time per iteration,
+// all threads together (a pool thread's polling included), beside the wall
+// time. By default only 2,000,000 particles, each frame measured three times;
+// the output ends with a summary table of the medians. BENCH_FULL=1 in the
 // environment adds 10,000 and 200,000 particles and each phase on its own:
 //   frame|step|paint|render / literal|fast|fast+paint / mode / count
+// BENCH_MIN_TIME=<seconds> sets the least time of each repeated run (0.25 by
+// default), for a profiler to see the frames rather than the set-up.
 // "step/fast+paint" is the fast step with its painting; the painting's share
 // of the fast frame is that minus "step/fast".
 #include <benchmark/benchmark.h>
@@ -16,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <string>
 #include <vector>
@@ -110,12 +115,22 @@ struct scene {
 
 using work_fn = void (*)(scene &);
 
+// The CPU time of every thread of the process so far, in ms.
+double process_cpu_ms() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec * 1e-6;
+}
+
 void measure(benchmark::State &state, const psys_mode *m, int count, int threads, work_fn work) {
     scene s(*m, count, threads);
+    const double cpu_start = process_cpu_ms();
     for (auto _ : state) {
         work(s);
         benchmark::ClobberMemory();
     }
+    const double cpu = process_cpu_ms() - cpu_start;
+    state.counters["cpu_ms"] = state.iterations() > 0 ? cpu / static_cast<double>(state.iterations()) : 0;
     state.SetItemsProcessed(state.iterations() * count);
 }
 
@@ -123,11 +138,17 @@ std::string name_of(const std::string &kind, const psys_mode &m, int count) {
     return kind + "/" + m.name + "/" + std::to_string(count);
 }
 
+double min_time() {
+    const char *v = getenv("BENCH_MIN_TIME");
+    const double t = v ? std::atof(v) : 0;
+    return t > 0 ? t : 0.25;
+}
+
 void add(const std::string &kind, const psys_mode *m, int count, work_fn work, int runs = 1, int threads = 1) {
     auto *b = benchmark::RegisterBenchmark(name_of(kind, *m, count).c_str(), measure, m, count, threads, work)
                   ->Unit(benchmark::kMillisecond)
                   ->UseRealTime();
-    if (runs > 1) b->Repetitions(runs)->MinTime(0.25);
+    if (runs > 1) b->Repetitions(runs)->MinTime(min_time());
 }
 
 // Passes every single run, and of repeated ones only the median, on to the
@@ -145,7 +166,10 @@ public:
             const bool median = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
             if (!single && !median) continue;
             shown.push_back(r);
-            if (!r.error_occurred) ms_[r.run_name.function_name] = r.GetAdjustedRealTime();
+            if (r.error_occurred) continue;
+            ms_[r.run_name.function_name] = r.GetAdjustedRealTime();
+            if (auto c = r.counters.find("cpu_ms"); c != r.counters.end())
+                cpu_ms_[r.run_name.function_name] = c->second.value;
         }
         if (!shown.empty()) display_->ReportRuns(shown);
     }
@@ -156,19 +180,30 @@ public:
     }
 
 private:
-    double find(const std::string &name) const {
-        auto it = ms_.find(name);
-        return it == ms_.end() ? 0 : it->second;
+    static double find_in(const std::map<std::string, double> &in, const std::string &name) {
+        auto it = in.find(name);
+        return it == in.end() ? 0 : it->second;
     }
+    double find(const std::string &name) const { return find_in(ms_, name); }
+    double cpu(const std::string &name) const { return find_in(cpu_ms_, name); }
 
     void print_summary() const {
         std::printf("\nOne frame at %dx%d with 2,000,000 particles (step, painting, blur; median of %d runs):\n\n",
                     WIDTH, HEIGHT, SUMMARY_RUNS);
-        std::printf("| Force mode    | Literal path | Fast path | Speed-up | Fast, 2 threads | Memory floor |\n");
-        std::printf("|---------------|-------------:|----------:|---------:|----------------:|-------------:|\n");
+        std::printf(
+            "| Force mode    | Literal path | Fast path | Speed-up | Fast, 2 threads | Memory floor "
+            "| CPU, 1 thread | CPU, 2 threads | CPU/floor (1, 2) | Literal/CPU (1, 2) |\n");
+        std::printf(
+            "|---------------|-------------:|----------:|---------:|----------------:|-------------:"
+            "|--------------:|---------------:|-----------------:|-------------------:|\n");
         auto ms = [](double t) {
             char text[32] = "-";
             if (t > 0) std::snprintf(text, sizeof text, "%.1f ms", t);
+            return std::string(text);
+        };
+        auto ratio = [](double a, double b) {
+            char text[32] = "-";
+            if (a > 0 && b > 0) std::snprintf(text, sizeof text, "%.2fx", a / b);
             return std::string(text);
         };
         for (const psys_mode &m : PSYS_MODES) {
@@ -176,19 +211,29 @@ private:
             const double fast = find(name_of("frame/fast", m, SUMMARY_COUNT));
             const double fast2 = find(name_of("frame/fast-2-threads", m, SUMMARY_COUNT));
             const double floor = find(name_of("floor/memory", m, SUMMARY_COUNT));
-            char r[32] = "-";
-            if (literal > 0 && fast > 0) std::snprintf(r, sizeof r, "%.1fx", literal / fast);
-            std::printf("| %-13s | %12s | %9s | %8s | %15s | %12s |\n", m.name, ms(literal).c_str(), ms(fast).c_str(),
-                        r, ms(fast2).c_str(), ms(floor).c_str());
+            // CPU time, all threads together; the literal path and the floor run on one thread.
+            const double literal_cpu = cpu(name_of("frame/literal", m, SUMMARY_COUNT));
+            const double floor_cpu = cpu(name_of("floor/memory", m, SUMMARY_COUNT));
+            const double cpu1 = cpu(name_of("frame/fast", m, SUMMARY_COUNT));
+            const double cpu2 = cpu(name_of("frame/fast-2-threads", m, SUMMARY_COUNT));
+            const std::string per_floor = ratio(cpu1, floor_cpu) + ", " + ratio(cpu2, floor_cpu);
+            const std::string per_literal = ratio(literal_cpu, cpu1) + ", " + ratio(literal_cpu, cpu2);
+            std::printf("| %-13s | %12s | %9s | %8s | %15s | %12s | %13s | %14s | %16s | %18s |\n", m.name,
+                        ms(literal).c_str(), ms(fast).c_str(), ratio(literal, fast).c_str(), ms(fast2).c_str(),
+                        ms(floor).c_str(), ms(cpu1).c_str(), ms(cpu2).c_str(), per_floor.c_str(), per_literal.c_str());
         }
         std::printf(
-            "\nFast, 2 threads: the fast path on a pool of 2 threads. Memory floor: one pass that\n"
-            "reads and writes every particle record and paints it, on one thread.\n");
+            "\nWall times, but for the CPU columns: the process's CPU time per frame, all threads\n"
+            "together. Fast, 2 threads: the fast path on a pool of 2 threads. Memory floor: one\n"
+            "pass that reads and writes every particle record and paints it, on one thread.\n"
+            "CPU/floor: the fast frame's CPU time over the floor's; Literal/CPU: the literal\n"
+            "frame's CPU time over the fast frame's (on 1 and 2 threads).\n");
         std::fflush(stdout);
     }
 
     benchmark::BenchmarkReporter *display_;  // the library's own, kept for the whole run
     std::map<std::string, double> ms_;
+    std::map<std::string, double> cpu_ms_;  // the cpu_ms counters
 };
 
 bool full_sweep() {

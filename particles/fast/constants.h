@@ -12,6 +12,7 @@ struct step_constants {
     D zero, half, one, tiny, scale, k1, k2, damping, pull_x, pull_y, gravity_x, gravity_y, top, wspan, hspan;
     D iota;            // lane l holds l
     divisor<D> drive;  // STAR_DRIVE, the starfield push's divisor
+    divisor<D> by_k1;  // slot 1's value, the angular law's divisor
     step_constants(const fast::step_params &sp, const fast::canvas &cv)
         : zero{},
           half(splat<D>(CENTRE)),
@@ -29,7 +30,8 @@ struct step_constants {
           wspan(splat<D>(cv.wspan)),
           hspan(splat<D>(cv.hspan)),
           iota{},
-          drive(STAR_DRIVE) {
+          drive(STAR_DRIVE),
+          by_k1(sp.k1) {
         for (int l = 0; l < static_cast<int>(sizeof(D) / sizeof(double)); ++l) iota[l] = l;
     }
 };

@@ -152,4 +152,18 @@ template <class D>
     return a / dv.b;
 }
 
+// a / b for a dividend no caller can vouch for: divide's product when every
+// lane lies within its bounds, else (a zero of either sign, a subnormal, a
+// magnitude of 2^700 or more, NaN in any lane) the division.
+template <class D>
+[[gnu::always_inline]] inline D divide_any(const D &a, const divisor<D> &dv) {
+    if constexpr (FUSED<D>) {
+        constexpr unsigned all = (1u << sizeof(D) / sizeof(double)) - 1;
+        const D m = magnitude(a);
+        if (dv.by_product && (bits(gt(m, splat<D>(0x1p-700))) & bits(lt(m, splat<D>(0x1p700)))) == all)
+            return divide(a, dv);
+    }
+    return a / dv.b;
+}
+
 }  // namespace

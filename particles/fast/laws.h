@@ -53,7 +53,8 @@ struct gra {
 // Angular, restating psys_frc_ang: a's velocity over the constant
 // (p = vy / k, q = vx / k) nudges a toward the side of its path b lies on
 // (turn > 0: one way, else the other) and b the opposite way; both are then
-// normalised.
+// normalised. Slot 1's value (30 unless changed) is a divisor that divide
+// can take as a product; for one it cannot, divide_any divides.
 struct ang {
     static constexpr bool SPLIT = true, REPLACES = false;
     template <class D>
@@ -63,8 +64,8 @@ struct ang {
     template <class D>
     static terms<D> pair(const chunk<D> &a, const chunk<D> &b, const step_constants<D> &k) {
         terms<D> t;
-        t.p = a.vy / k.k1;
-        t.q = a.vx / k.k1;
+        t.p = divide_any(a.vy, k.by_k1);
+        t.q = divide_any(a.vx, k.by_k1);
         t.turn = (b.x - a.x) * t.p - (b.y - a.y) * t.q;
         return t;
     }

@@ -126,7 +126,6 @@ struct sweep_job {
     std::atomic<unsigned long long> untaken;
     std::atomic<int> drawn{0};       // parts 0 .. drawn - 1 have their draws made
     std::atomic<int> next_place{0};  // the next part whose re-placements to finish
-    std::atomic<int> next_paint{0};  // the next part to paint
     int to_draw = -1;                // the owning thread's copy of `drawn`; -1 while it sweeps
     // The owning thread's draws, held by the job on its thread when the law
     // re-places. Every value drawn writes the lease, so it keeps a cache line
@@ -218,11 +217,32 @@ struct sweep_job {
         }
     }
 
+    // A part to paint: the first swept one that no thread has taken, taken
+    // now; -1 once every part is taken. Helping while none is ready, a
+    // thread done with the sweep paints any part the others have finished
+    // instead of waiting for the one they are still sweeping.
+    int take_swept(int t, unsigned char *into) {
+        for (unsigned polls = 1;; ++polls) {
+            bool left = false;
+            for (int p = 0; p < parts; ++p) {
+                if (st.painted[p].load(std::memory_order_relaxed)) continue;
+                left = true;
+                if (st.swept[p].load(std::memory_order_acquire) &&
+                    !st.painted[p].exchange(true, std::memory_order_relaxed))
+                    return p;
+            }
+            if (!left) return -1;
+            if (help(t, into)) continue;
+            workers_relax();
+            if (polls % 64 == 0) std::this_thread::yield();
+        }
+    }
+
     // Thread t's share: parts to sweep while there are any; then the
-    // painting, part by part as they are swept, so that a thread done with
-    // the sweep paints while the others finish theirs, and the scattered
-    // updates find its buffer in its own caches, not pushed out by the
-    // records; last, what is left of the re-placements. The owning thread
+    // painting, part by part as they are swept (in any order), so that a
+    // thread done with the sweep paints while the others finish theirs, and
+    // the scattered updates find its buffer in its own caches, not pushed out
+    // by the records; last, what is left of the re-placements. The owning thread
     // draws for the parts put off once it is done sweeping.
     void run(int t, unsigned char *into) {
         int meet = 0;
@@ -232,10 +252,12 @@ struct sweep_job {
             drawn.store(meet, std::memory_order_release);
         }
         if (into != nullptr)
-            for (int p; (p = next_paint.fetch_add(1, std::memory_order_relaxed)) < parts;) {
+            for (;;) {
+                // The draws and re-placements first: the other threads may wait for them.
                 while (help(t, into)) {
                 }
-                help_until(t, into, [&] { return st.swept[p].load(std::memory_order_acquire); });
+                const int p = take_swept(t, into);
+                if (p < 0) break;
                 psys_paint_cells(into, cv.cells, st.parts[p].lo, st.parts[p].hi, cv.raised);
             }
         help_until(t, into, [&] { return next_place.load(std::memory_order_relaxed) >= parts; });
@@ -248,8 +270,10 @@ void make_room(kept &st, int parts, int threads, const canvas &cv) {
     if (st.parts.size() < static_cast<size_t>(parts)) st.parts.resize(static_cast<size_t>(parts));
     if (st.replaced.size() < static_cast<size_t>(parts)) st.replaced.resize(static_cast<size_t>(parts));
     // Atomics cannot be moved, so a longer list is made anew.
-    if (st.swept.size() < static_cast<size_t>(parts))
+    if (st.swept.size() < static_cast<size_t>(parts)) {
         st.swept = std::vector<std::atomic<bool>>(static_cast<size_t>(parts));
+        st.painted = std::vector<std::atomic<bool>>(static_cast<size_t>(parts));
+    }
     if (cv.buffer != nullptr) {
         const size_t size = static_cast<size_t>(cv.size);
         if (st.canvases.size() < static_cast<size_t>(threads - 1)) st.canvases.resize(static_cast<size_t>(threads - 1));
@@ -281,6 +305,7 @@ void step_threaded(const step_params &sp, const canvas &cv, const law_build &bui
         pt.out_of_memory = false;
         st.replaced[p].clear();
         st.swept[p].store(false, std::memory_order_relaxed);
+        st.painted[p].store(false, std::memory_order_relaxed);
     }
 
     {

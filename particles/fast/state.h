@@ -33,6 +33,7 @@ struct kept {
     std::vector<std::vector<deferred>> replaced;       // per part
     std::vector<std::vector<unsigned char>> canvases;  // thread t > 0 paints into canvases[t - 1]
     std::vector<std::atomic<bool>> swept;              // per part: its sweep is done
+    std::vector<std::atomic<bool>> painted;            // per part: a thread has taken it to paint
 };
 
 }  // namespace fast

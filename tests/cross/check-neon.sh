@@ -2,8 +2,10 @@
 # Fails unless the program holds the fast step's NEON sweeps, one per force
 # law, each under its own name psys_sweep_neon_<law>, and each computes in
 # NEON's two-lane double registers, square roots included, without fusing a
-# multiply and an add: the only fused operations are the starfield sweep's
-# (psys_sweep_neon_stf): two for each of its two quotients.
+# multiply and an add: the only fused operations are those of the quotients
+# by a fixed divisor, two for each, in the starfield sweep
+# (psys_sweep_neon_stf) and the angular one (psys_sweep_neon_ang), two
+# quotients each.
 # Usage: check-neon.sh OBJDUMP PROGRAM
 "$1" -d --no-show-raw-insn "$2" | awk '
     /^[0-9a-f]+ <.*>:$/ {
@@ -21,7 +23,7 @@
         bad = 0
         for (i = 1; i <= n; i++) {
             printf "%s fsqrt.2d %d, fdiv.2d %d, fmul.2d %d, fused %d\n", name[i], root[i], quot[i], prod[i], fused[i]
-            if (!root[i] || !quot[i] || !prod[i] || fused[i] != (name[i] == "psys_sweep_neon_stf" ? 4 : 0)) bad = 1
+            if (!root[i] || !quot[i] || !prod[i] || fused[i] != (name[i] == "psys_sweep_neon_stf" || name[i] == "psys_sweep_neon_ang" ? 4 : 0)) bad = 1
         }
         exit bad
     }'
