@@ -71,6 +71,7 @@ particle literal_motion(const psys &ps, particle p) {
 }
 
 TEST(FastMotion, InLanesAsTheLiteralStepForEverySetting) {
+    if (isas().empty()) GTEST_SKIP() << "no fast step on this processor: its lanes read a life as a little-endian half";
     using lanes_fn = void (*)(const fast::step_params &, particle *);
     std::vector<std::pair<int, lanes_fn>> widths = {{2, motion_in_lanes<d2>}};
 #if defined(__x86_64__)
