@@ -319,22 +319,6 @@ TEST(FastStep, APictureOfANewSizeBetweenFrames) {
     }
 }
 
-// On a pool, more particles whose life runs out in one part than a part
-// keeps the indices of: that part is scanned for them instead.
-TEST(FastStep, MoreRespawnsInOnePartThanItKeeps) {
-    workers pool(2);
-    for (psys_simd isa : isas()) {
-        SCOPED_TRACE(name(isa));
-        twins t(isa, 200000, setter(PSYS_MODES[3]), [](psys &ps) {
-            ps.life_span = 1;
-            for (int i = 0; i < ps.count; ++i) ps.particles[i].life = 0;
-        });
-        t.pool = &pool;
-        t.min_part = 1;
-        EXPECT_TRUE(t.run(4));
-    }
-}
-
 // Two systems stepped at the same time on two threads, each with a state of
 // its own: neither disturbs the other. No law here draws, and no life runs out
 // in these frames, so the generators stay out of it.
