@@ -128,7 +128,7 @@ TEST(FastStep, EveryLawWithGravityOffAndOn) {
         for (const psys_mode &m : PSYS_MODES)
             for (int gravity : {0, 1}) {
                 twins t(isa, 1000, setter(m), [gravity](psys &ps) { ps.gravity_on = gravity; });
-                EXPECT_TRUE(t.run(300)) << m.name << ", gravity " << gravity;
+                EXPECT_TRUE(t.run(long_run(300))) << m.name << ", gravity " << gravity;
             }
     }
 }
@@ -155,7 +155,7 @@ TEST(FastStep, FixedParticlesOfABitmapLayout) {
         };
         for (const psys_mode &m : PSYS_MODES) {
             twins t(isa, 2003, setter(m), layout);
-            EXPECT_TRUE(t.run(200)) << m.name;
+            EXPECT_TRUE(t.run(long_run(200))) << m.name;
         }
     }
 }
@@ -265,7 +265,7 @@ TEST(FastStep, OnPoolsOfOneToSevenThreads) {
                 twins t(isa, 5003, setter(m), busy);
                 t.pool = &pool;
                 t.min_part = 1;
-                EXPECT_TRUE(t.run(30)) << m.name;
+                EXPECT_TRUE(t.run(long_run(30))) << m.name;
             }
             twins t(isa, 20000, setter(PSYS_MODES[4]), all_at_once);
             t.pool = &pool;
@@ -295,7 +295,7 @@ TEST(FastStep, WithoutPaintingEveryLawMatches) {
                 t.paint = false;
                 t.pool = on;
                 t.min_part = 1;
-                EXPECT_TRUE(t.run(40)) << m.name;
+                EXPECT_TRUE(t.run(long_run(40))) << m.name;
             }
         }
 }
@@ -313,7 +313,7 @@ TEST(FastStep, APictureOfANewSizeBetweenFrames) {
                 t.pool = &pool;
                 t.min_part = 1;
                 t.size_of = [](int f) { return sizes[f / 3 % std::size(sizes)]; };
-                EXPECT_TRUE(t.run(30)) << m.name;
+                EXPECT_TRUE(t.run(long_run(30))) << m.name;
             }
         }
     }
