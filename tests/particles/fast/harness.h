@@ -5,7 +5,11 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "particles/fast/step.h"
 #include "particles/psys-fast.h"
@@ -26,6 +30,34 @@ inline std::vector<psys_simd> isas() {
     return all;
 }
 
+// The library's own generator state: a test starts its systems from it and
+// puts the library back on it when done.
+inline char home_state[256];
+
+// A system of `count` particles started as the program starts them, from the
+// generator in use, then edited.
+struct started_system {
+    psys ps{};
+    started_system(int count, const std::function<void(psys &)> &edit) {
+        psys_set_defaults(&ps);
+        ps.count = count;
+        EXPECT_EQ(psys_create_particles(&ps), 1);
+        if (edit) edit(ps);
+    }
+    ~started_system() { free(ps.particles); }
+};
+
+// A copy of a started system, with particles of its own.
+struct system_copy {
+    psys ps{};
+    std::vector<particle> particles;
+    void take(const psys &from) {
+        ps = from;
+        particles.assign(from.particles, from.particles + from.count);
+        ps.particles = particles.data();
+    }
+};
+
 // A state of the generator shared by random() and rand(); a system stepped
 // with it active draws from it alone.
 struct generator {
@@ -33,6 +65,33 @@ struct generator {
     void seed(unsigned s) { initstate(s, state, sizeof state); }
     void use() { setstate(state); }
 };
+
+// The next n draws of a and b, rand() and random() in turn, agree.
+inline testing::AssertionResult same_draws(generator &a, generator &b, int n) {
+    for (int j = 0; j < n; ++j) {
+        a.use();
+        const long x = j % 2 ? random() : rand();
+        b.use();
+        const long y = j % 2 ? random() : rand();
+        if (x != y) return testing::AssertionFailure() << "generators differ";
+    }
+    return testing::AssertionSuccess();
+}
+
+// The particles of a and b agree field by field, bit for bit (their padding
+// aside); else the first that differs.
+inline testing::AssertionResult same_particles(const std::vector<particle> &a, const std::vector<particle> &b) {
+    if (a.size() != b.size()) return testing::AssertionFailure() << "counts differ";
+    for (size_t i = 0; i < a.size(); ++i) {
+        const particle &p = a[i], &q = b[i];
+        if (memcmp(&p.x, &q.x, sizeof p.x) || memcmp(&p.y, &q.y, sizeof p.y) || memcmp(&p.vx, &q.vx, sizeof p.vx) ||
+            memcmp(&p.vy, &q.vy, sizeof p.vy) || p.life != q.life)
+            return testing::AssertionFailure()
+                   << "particle " << i << ": (" << q.x << ", " << q.y << ", " << q.vx << ", " << q.vy << ", " << q.life
+                   << ") instead of (" << p.x << ", " << p.y << ", " << p.vx << ", " << p.vy << ", " << p.life << ")";
+    }
+    return testing::AssertionSuccess();
+}
 
 // What a step reads from ps and the control variables of its set.
 inline fast::step_params params_of(psys &ps) {

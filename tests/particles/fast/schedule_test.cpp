@@ -21,12 +21,8 @@ namespace {
 constexpr int WIDTH = 97, HEIGHT = 61;
 using edit_fn = std::function<void(psys &)>;
 
-char home_state[256];
-
 // One copy of a started system, with the state of its steps and its own generator.
-struct copy {
-    psys ps{};
-    std::vector<particle> particles;
+struct copy : system_copy {
     std::vector<unsigned char> buffer = std::vector<unsigned char>(WIDTH * HEIGHT);
     generator gen;
     fast::kept st{};
@@ -56,39 +52,24 @@ struct pair_of_copies {
     copy alone, shared;
     pair_of_copies(psys_simd isa, int count, const psys_mode &mode, const edit_fn &edit) {
         initstate(1, home_state, sizeof home_state);
-        psys ps;
-        psys_set_defaults(&ps);
-        ps.count = count;
-        EXPECT_EQ(psys_create_particles(&ps), 1);
-        mode.set(&ps);
-        if (edit) edit(ps);
+        const started_system start(count, [&](psys &ps) {
+            mode.set(&ps);
+            if (edit) edit(ps);
+        });
         for (copy *c : {&alone, &shared}) {
-            c->ps = ps;
-            c->particles.assign(ps.particles, ps.particles + ps.count);
-            c->ps.particles = c->particles.data();
+            c->take(start.ps);
             for (size_t i = 0; i < c->buffer.size(); ++i) c->buffer[i] = static_cast<unsigned char>(i * 13);
             c->gen.seed(7);
             c->st.builds = fast::builds_for(isa);
             c->st.min_part = 1;
         }
-        free(ps.particles);
     }
     ~pair_of_copies() { setstate(home_state); }
 
     testing::AssertionResult same() {
-        for (size_t i = 0; i < alone.particles.size(); ++i)
-            if (memcmp(&alone.particles[i], &shared.particles[i], offsetof(particle, life)) != 0 ||
-                alone.particles[i].life != shared.particles[i].life)
-                return testing::AssertionFailure() << "particle " << i << " differs";
+        if (auto r = same_particles(alone.particles, shared.particles); !r) return r;
         if (alone.buffer != shared.buffer) return testing::AssertionFailure() << "buffers differ";
-        for (int j = 0; j < 4; ++j) {
-            alone.gen.use();
-            const long a = j % 2 ? random() : rand();
-            shared.gen.use();
-            const long b = j % 2 ? random() : rand();
-            if (a != b) return testing::AssertionFailure() << "generators differ";
-        }
-        return testing::AssertionSuccess();
+        return same_draws(alone.gen, shared.gen, 4);
     }
 };
 

@@ -22,13 +22,8 @@ constexpr int WIDTH = 160, HEIGHT = 120;
 using edit_fn = std::function<void(psys &)>;
 using frame_fn = std::function<void(psys &, int)>;
 
-// Each copy of the system draws from a generator state of its own; tests put
-// the library back on home_state when done.
-char home_state[256];
-
-struct world {
-    psys ps{};
-    std::vector<particle> particles;
+// Each copy of the system draws from a generator state of its own.
+struct world : system_copy {
     std::vector<unsigned char> buffer = std::vector<unsigned char>(WIDTH * HEIGHT);
     generator gen;
 };
@@ -44,19 +39,14 @@ struct twins {
 
     twins(psys_simd isa, int count, const edit_fn &setter, const edit_fn &edit = {}) : isa(isa) {
         initstate(1, home_state, sizeof home_state);
-        psys ps;
-        psys_set_defaults(&ps);
-        ps.count = count;
-        EXPECT_EQ(psys_create_particles(&ps), 1);
-        setter(ps);
-        if (edit) edit(ps);
+        const started_system start(count, [&](psys &ps) {
+            setter(ps);
+            if (edit) edit(ps);
+        });
         for (world *w : {&plain, &fast}) {
-            w->ps = ps;
-            w->particles.assign(ps.particles, ps.particles + ps.count);
-            w->ps.particles = w->particles.data();
+            w->take(start.ps);
             w->gen.seed(7);
         }
-        free(ps.particles);
     }
     ~twins() { setstate(home_state); }
 
@@ -88,29 +78,11 @@ struct twins {
             if (!done) return testing::AssertionFailure() << "fast step refused the law";
             if (auto r = same(f); !r) return r;
         }
-        for (int j = 0; j < 6; ++j) {
-            plain.gen.use();
-            const long a = j % 2 ? random() : rand();
-            fast.gen.use();
-            const long b = j % 2 ? random() : rand();
-            if (a != b) return testing::AssertionFailure() << "generators differ after the run";
-        }
-        return testing::AssertionSuccess();
+        return same_draws(plain.gen, fast.gen, 6);
     }
 
     testing::AssertionResult same(int f) const {
-        if (plain.ps.count != fast.ps.count) return testing::AssertionFailure() << "counts differ";
-        for (int i = 0; i < plain.ps.count; ++i) {
-            const particle &a = plain.particles[i], &b = fast.particles[i];
-            const bool equal = !memcmp(&a.x, &b.x, sizeof a.x) && !memcmp(&a.y, &b.y, sizeof a.y) &&
-                               !memcmp(&a.vx, &b.vx, sizeof a.vx) && !memcmp(&a.vy, &b.vy, sizeof a.vy) &&
-                               a.life == b.life;
-            if (!equal)
-                return testing::AssertionFailure()
-                       << "frame " << f << ", particle " << i << ": plain (" << a.x << ", " << a.y << ", " << a.vx
-                       << ", " << a.vy << ", " << a.life << ") fast (" << b.x << ", " << b.y << ", " << b.vx << ", "
-                       << b.vy << ", " << b.life << ")";
-        }
+        if (auto r = same_particles(plain.particles, fast.particles); !r) return r << " in frame " << f;
         if (plain.buffer != fast.buffer) return testing::AssertionFailure() << "frame " << f << ": buffers differ";
         return testing::AssertionSuccess();
     }

@@ -22,27 +22,19 @@
 namespace {
 
 constexpr int WIDTH = 131, HEIGHT = 77;
-char home_state[256];
-
-struct started {
-    psys ps{};
-    std::vector<particle> particles;
-    // A system of `count` particles under mode m, a life running out in every
-    // ninth, and starfield particles outside the inner box in every seventh.
+// A system of `count` particles under mode m, a life running out in every
+// ninth, and starfield particles outside the inner box in every seventh.
+struct started : system_copy {
     started(int count, const psys_mode &m) {
-        psys_set_defaults(&ps);
-        ps.count = count;
         srandom(3);
-        EXPECT_EQ(psys_create_particles(&ps), 1);
-        particles.assign(ps.particles, ps.particles + count);
-        free(ps.particles);
-        ps.particles = particles.data();
-        m.set(&ps);
-        ps.gravity_on = 1;
-        for (int i = 0; i < count; ++i) {
-            if (i % 9 == 4) particles[i].life = 0;
-            if (i % 7 == 2) particles[i].y = i % 2 ? 0.99995 : 0.00005;
-        }
+        take(started_system(count, [&](psys &ps) {
+                 m.set(&ps);
+                 ps.gravity_on = 1;
+                 for (int i = 0; i < count; ++i) {
+                     if (i % 9 == 4) ps.particles[i].life = 0;
+                     if (i % 7 == 2) ps.particles[i].y = i % 2 ? 0.99995 : 0.00005;
+                 }
+             }).ps);
     }
 };
 
