@@ -93,6 +93,19 @@ inline testing::AssertionResult same_particles(const std::vector<particle> &a, c
     return testing::AssertionSuccess();
 }
 
+// A busy scene: lives running out every frame or two all over the array,
+// and a starfield particle outside the inner box in every seventh, on
+// either side; gravity on.
+inline void make_busy(psys &ps) {
+    ps.life_span = 3;
+    ps.gravity_on = 1;
+    for (int i = 0; i < ps.count; ++i) {
+        particle &p = ps.particles[i];
+        p.life = i % 5;
+        if (i % 7 == 3) p.x = i % 2 ? 0.99995 : 0.00005;
+    }
+}
+
 // What a step reads from ps and the control variables of its set.
 inline fast::step_params params_of(psys &ps) {
     fast::step_params sp{};

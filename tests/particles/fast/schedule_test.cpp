@@ -78,13 +78,7 @@ struct pair_of_copies {
 // boundaries; painted and not.
 TEST(FastSchedule, PartsOnPoolsAsOneThread) {
     const edit_fn busy = [](psys &ps) {
-        ps.life_span = 3;
-        ps.gravity_on = 1;
-        for (int i = 0; i < ps.count; ++i) {
-            particle &p = ps.particles[i];
-            p.life = i % 5;
-            if (i % 7 == 3) p.x = i % 2 ? 0.99995 : 0.00005;
-        }
+        make_busy(ps);
         for (int i = 255; i < ps.count; i += 256) psys_setparticle_at(&ps, &ps.particles[i], 0.5, 0.5);
     };
     for (int threads : {2, 3, 7}) {

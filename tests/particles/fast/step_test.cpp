@@ -216,13 +216,7 @@ TEST(FastStep, DegenerateGeometry) {
 // indices too), starfield re-placements in every part, a part block at 0.
 TEST(FastStep, OnPoolsOfOneToSevenThreads) {
     const edit_fn busy = [](psys &ps) {
-        ps.life_span = 3;
-        ps.gravity_on = 1;
-        for (int i = 0; i < ps.count; ++i) {
-            particle &p = ps.particles[i];
-            p.life = i % 5;
-            if (i % 7 == 3) p.x = i % 2 ? 0.99995 : 0.00005;
-        }
+        make_busy(ps);
         for (int i = 0; i < ps.count; i += 10) psys_setparticle_at(&ps, &ps.particles[i], (i / 10 % 23) / 23.0, 0.5);
     };
     const edit_fn all_at_once = [](psys &ps) {
