@@ -16,12 +16,8 @@ psys_fast_state::psys_fast_state(psys_simd isa, int min_part)
 
 psys_fast_state::~psys_fast_state() = default;
 
-int psys_automovep_paint(psys *ps, psys_fast_state *state, unsigned char *buffer, int width, int height,
-                         unsigned char brightness, workers *pool) {
-    fast::kept &st = state->kept();
-    const fast::law_build *build = fast::build_for(ps, st.builds);
-    if (build == nullptr) return 0;
-    fast::step_params sp;
+fast::step_params fast::params_of(psys *ps) {
+    step_params sp;
     sp.system = ps;
     sp.particles = ps->particles;
     sp.count = ps->count;
@@ -36,6 +32,15 @@ int psys_automovep_paint(psys *ps, psys_fast_state *state, unsigned char *buffer
     sp.pull_y = ps->pull_y;
     sp.gravity_x = ps->gravity_x;
     sp.gravity_y = ps->gravity_y;
+    return sp;
+}
+
+int psys_automovep_paint(psys *ps, psys_fast_state *state, unsigned char *buffer, int width, int height,
+                         unsigned char brightness, workers *pool) {
+    fast::kept &st = state->kept();
+    const fast::law_build *build = fast::build_for(ps, st.builds);
+    if (build == nullptr) return 0;
+    const fast::step_params sp = fast::params_of(ps);
     if (sp.count <= 0) return 1;
     const fast::canvas cv{buffer,
                           width,

@@ -32,6 +32,9 @@ struct step_params {
     double damping, pull_x, pull_y, gravity_x, gravity_y;
 };
 
+// The settings of one step of ps, read from it and its control variables.
+step_params params_of(psys *ps);
+
 // The intensity buffer, or no buffer when the step does not paint.
 struct canvas {
     unsigned char *buffer;

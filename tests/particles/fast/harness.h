@@ -1,6 +1,6 @@
 // Shared by the tests of the fast step's parts: the instruction sets this
-// machine runs, a generator state of a test's own, and the settings of one
-// step read from a system as the step's entry point reads them.
+// machine runs, a generator state of a test's own, started systems and their
+// copies, and the comparisons of particles and draws.
 #pragma once
 
 #include <algorithm>
@@ -13,7 +13,6 @@
 
 #include "particles/fast/step.h"
 #include "particles/psys-fast.h"
-#include "particles/psys-rules.h"
 
 // Every instruction set this machine runs, each a build of its own; none
 // where the fast step always declines.
@@ -104,21 +103,6 @@ inline void make_busy(psys &ps) {
         p.life = i % 5;
         if (i % 7 == 3) p.x = i % 2 ? 0.99995 : 0.00005;
     }
-}
-
-// What a step reads from ps and the control variables of its set.
-inline fast::step_params params_of(psys &ps) {
-    fast::step_params sp{};
-    sp.system = &ps;
-    sp.particles = ps.particles;
-    sp.count = ps.count;
-    sp.scale = SPEED_SCALE / ps.cset[0]->value;
-    sp.k1 = ps.cset[1] != nullptr ? ps.cset[1]->value : 0;
-    sp.k2 = ps.cset[2] != nullptr ? ps.cset[2]->value : 0;
-    sp.damping_on = ps.damping_on, sp.pull_on = ps.pull_on, sp.gravity_on = ps.gravity_on;
-    sp.damping = ps.damping, sp.pull_x = ps.pull_x, sp.pull_y = ps.pull_y;
-    sp.gravity_x = ps.gravity_x, sp.gravity_y = ps.gravity_y;
-    return sp;
 }
 
 // The frames of a long run against the literal step: under the sanitizers,

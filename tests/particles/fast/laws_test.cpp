@@ -107,7 +107,7 @@ void expect_lanes_match(psys &ps, psys_force_fn literal, const std::vector<pair_
     if (psys_simd_best() >= psys_simd::avx2) widths.push_back({4, in_four<Law>});
     if (psys_simd_best() >= psys_simd::avx512) widths.push_back({8, in_eight<Law>});
 #endif
-    const fast::step_params sp = params_of(ps);
+    const fast::step_params sp = fast::params_of(&ps);
     for (auto [w, in_lanes] : widths)
         for (size_t i = 0; i + w <= cases.size(); i += w) {
             particle a[8], b[8];

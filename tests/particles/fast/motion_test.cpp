@@ -87,7 +87,7 @@ TEST(FastMotion, InLanesAsTheLiteralStepForEverySetting) {
             sys.ps.damping_on = flags & 1, sys.ps.pull_on = flags >> 1 & 1, sys.ps.gravity_on = flags >> 2 & 1;
             SCOPED_TRACE(testing::Message() << "maxspeed " << speed << ", damping " << (flags & 1) << ", pull "
                                             << (flags >> 1 & 1) << ", gravity " << (flags >> 2 & 1));
-            const fast::step_params sp = params_of(sys.ps);
+            const fast::step_params sp = fast::params_of(&sys.ps);
             for (auto [w, in_lanes] : widths)
                 for (size_t i = 0; i + w <= cases.size(); i += w) {
                     particle p[8];

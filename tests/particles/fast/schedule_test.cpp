@@ -34,7 +34,7 @@ struct copy : system_copy {
         for (int f = 0; f < frames; ++f) {
             const fast::law_build *build = fast::build_for(&ps, st.builds);
             ASSERT_NE(build, nullptr);
-            const fast::step_params sp = params_of(ps);
+            const fast::step_params sp = fast::params_of(&ps);
             const fast::canvas cv{paint ? buffer.data() : nullptr,
                                   WIDTH,
                                   WIDTH - 3.0,

@@ -64,7 +64,7 @@ TEST(FastSweep, PartsSweptInTurnAsTheLiteralStepListingTheRespawns) {
                 psys_automovep(&literal.ps);
                 gen.seed(5);
 
-                const fast::step_params sp = params_of(swept.ps);
+                const fast::step_params sp = fast::params_of(&swept.ps);
                 std::vector<unsigned char> buffer(WIDTH * HEIGHT);
                 fast::kept st{};  // the buffer indices, placed as the eight-lane sweep's stores need
                 int *const cells = st.cells_for(count);
@@ -118,7 +118,7 @@ TEST(FastSweep, RespawnsPastWhatAPartKeepsAreMarkedLost) {
     if (isas().empty()) GTEST_SKIP() << "no fast step on this processor";
     TestSystem sys(fast::PENDING_CAP + 300);
     for (int i = 0; i < sys.ps.count; ++i) sys[i].life = 0;
-    const fast::step_params sp = params_of(sys.ps);
+    const fast::step_params sp = fast::params_of(&sys.ps);
     const fast::canvas cv{nullptr, 0, 0, 0, nullptr, 0, psys_raised(0)};
     fast::part pt;
     pt.lo = 0;
