@@ -222,20 +222,19 @@ struct sweep_job {
     // thread done with the sweep paints any part the others have finished
     // instead of waiting for the one they are still sweeping.
     int take_swept(int t, unsigned char *into) {
-        for (unsigned polls = 1;; ++polls) {
+        int taken = -1;
+        help_until(t, into, [&] {
             bool left = false;
             for (int p = 0; p < parts; ++p) {
                 if (st.painted[p].load(std::memory_order_relaxed)) continue;
                 left = true;
                 if (st.swept[p].load(std::memory_order_acquire) &&
                     !st.painted[p].exchange(true, std::memory_order_relaxed))
-                    return p;
+                    return (taken = p), true;
             }
-            if (!left) return -1;
-            if (help(t, into)) continue;
-            workers_relax();
-            if (polls % 64 == 0) std::this_thread::yield();
-        }
+            return !left;
+        });
+        return taken;
     }
 
     // Thread t's share: parts to sweep while there are any; then the
