@@ -160,6 +160,24 @@ TEST(Record, CapturesTheScreenInRootWindowMode) {
     EXPECT_EQ(left_on(announced_display(r.err)), std::vector<std::string>{});
 }
 
+// A root-window run clears its picture as it ends, and captures may still
+// be taken then: those of the cleared screen at the end are dropped, so the
+// last frame is the last picture drawn. The program here is a stand-in that
+// shows a red picture, takes it away and lingers before it ends.
+TEST(Record, TheClearedScreenAtTheEndIsNotTheLastFrame) {
+    TempDir dir;
+    const std::string image = dir / "red.xwd", program = dir / "clears", out = dir / "run";
+    ASSERT_EQ(run_program({"convert", "-size", "120x90", "xc:red", image}, {}, 60).status, 0);
+    write_script(program, "xwud -in '" + image + "' & shown=$!\nsleep 1.5\nkill $shown\nsleep 0.8\nexit 1\n");
+    RunResult r = run_program({kRecord, "--program", program, "--out", out}, {{"DISPLAY", std::nullopt}, kMark}, 120);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto png = frames_info(out + ".png", "%k"), gif = frames_info(out + ".gif", "%k");  // colours
+    ASSERT_EQ(png.size(), 1u);
+    EXPECT_NE(png[0], "1") << "the picture of the last frame is the cleared screen";
+    ASSERT_FALSE(gif.empty());
+    EXPECT_NE(gif.back(), "1") << "the animation ends on the cleared screen";
+}
+
 TEST(Record, AnInterruptStopsTheProgramAndTheServer) {
     for (int sig : {SIGINT, SIGTERM}) {
         TempDir dir;
